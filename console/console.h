@@ -1,0 +1,23 @@
+// What every part of the QVX-3-Test console shares: the run-wide modes and the one failure
+// path of the commands.
+#ifndef QVX3_CONSOLE_CONSOLE_H
+#define QVX3_CONSOLE_CONSOLE_H
+
+#include <cstdint>
+
+// Set from the command line, fixed for the rest of the run; debug mode clears quiet mode.
+extern bool g_quietMode;
+extern bool g_debugMode;
+
+// Prints "Error at <name>: <error text>, I/O Error Message: <I/O text>\n" with the adapter
+// library's two texts on the most recent failure. Printed in every mode.
+void PrintError(const char *name);
+
+// Flushes the adapter's buffers; a failure is reported with PrintError, never returned.
+void FlushAdapter();
+
+// The failure path of the commands: when `status` is non-zero, prints the error report for
+// `name`, flushes the adapter and returns true; returns false on success.
+bool Failed(int32_t status, const char *name);
+
+#endif // QVX3_CONSOLE_CONSOLE_H
