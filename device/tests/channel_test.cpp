@@ -75,35 +75,28 @@ TEST_F(DeviceTest, ThresholdAndDurationRoundToThousandthsAndWrapToSixteenBits) {
     }
 }
 
-struct GetCase {
-    uint16_t reg;
-    float expected;
-};
-
 TEST_F(DeviceTest, GainReadsBackExactly) {
-    const GetCase cases[] = {
-        {0x8000, 128.0f},      {0x0100, 1.0f},          {588, 2.296875f},
-        {0x0001, 0.00390625f}, {0xFFFF, 255.99609375f}, {0, 0.0f},
-    };
-    for (const GetCase &c : cases) {
-        scripted::queueAnswer({static_cast<uint8_t>(c.reg), static_cast<uint8_t>(c.reg >> 8)});
-        float gain = -7.0f;
-        ASSERT_EQ(QVX_3_GetAmplification(255, &gain), 0);
-        EXPECT_EQ(gain, c.expected);
+    for (const uint8_t channel : {0, 255}) {
+        expectReadings<float>(
+            [channel](float *gain) { return QVX_3_GetAmplification(channel, gain); },
+            {
+                {{0x00, 0x80}, 128.0},
+                {{0x00, 0x01}, 1.0},
+                {{0x4C, 0x02}, 2.296875}, // 588
+                {{0x01, 0x00}, 0.00390625},
+                {{0xFF, 0xFF}, 255.99609375},
+                {{0x00, 0x00}, 0.0},
+            });
     }
 }
 
 TEST_F(DeviceTest, ThresholdAndDurationReadBackInVoltsAndSeconds) {
-    const GetCase cases[] = {
-        {1234, 1.234f}, {1, 0.001f}, {5000, 5.0f}, {0xFFFF, 65.535f}, {0, 0.0f},
+    const std::vector<Reading> thousandths = {
+        {{0xD2, 0x04}, 1.234}, // 1234
+        {{0x01, 0x00}, 0.001}, {{0x88, 0x13}, 5.0}, {{0xFF, 0xFF}, 65.535}, {{0x00, 0x00}, 0.0},
     };
-    for (auto *function : {QVX_3_GetThreshold, QVX_3_GetDuration}) {
-        for (const GetCase &c : cases) {
-            scripted::queueAnswer({static_cast<uint8_t>(c.reg), static_cast<uint8_t>(c.reg >> 8)});
-            float value = -7.0f;
-            ASSERT_EQ(function(0, &value), 0);
-            EXPECT_EQ(value, c.expected);
-        }
+    for (auto *get : {QVX_3_GetThreshold, QVX_3_GetDuration}) {
+        expectReadings<float>([get](float *value) { return get(1, value); }, thousandths);
     }
 }
 
