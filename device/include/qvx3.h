@@ -114,10 +114,12 @@ QVX_3_API int32_t QVX_3_CALL QVX_3_GetUptime(double *seconds);
 /* ---- Channel settings ---------------------------------------------------------------- */
 /*
  * Set functions write the register; only the status tells whether the module took it.
- * The library checks no ranges. Scaled values go to 16-bit registers as the low 16 bits
- * (two's complement) of the scaled value truncated toward zero, for every finite argument;
- * a NaN or infinite argument writes 0. Within the registers' ranges (gain 0 to below 256,
- * threshold and duration 0 to 65.535) this is plain scaling.
+ * The library checks no ranges, and every float argument has a defined outcome: the scaled
+ * value (gain x 256; volts or seconds x 1000 + 0.5; formed in double) is truncated toward
+ * zero and its low 16 bits (two's complement, i.e. modulo 65536) are written; a NaN or
+ * infinite argument writes 0. Within the registers' ranges (gain 0 to below 256, threshold
+ * and duration 0 to 65.535) this is plain scaling; beyond them the value wraps (a gain of
+ * 256.0 writes 0, a threshold of -0.002 V writes 0xFFFF).
  */
 
 /* Polarity: 0 positive, non-zero negative; written and read back unchanged. */
@@ -150,10 +152,11 @@ QVX_3_API int32_t QVX_3_CALL QVX_3_GetDuration(uint8_t channel, float *seconds);
 
 /* ---- Filter calculations (no bus access) --------------------------------------------- */
 /*
- * With K = 100000 / (2 pi), N = 2^(Beta mod 32) and the radicand r = N - Alpha / 2 - 1
- * (rounded to float): the low-pass corner frequency is K / sqrt(r) and its damping
- * Alpha / (4 sqrt(r)); both are 0 when r <= 0. The high-pass corner frequency is
- * K / 2^(Tau mod 32).
+ * With K = 100000 / (2 pi) (the double 15915.494309189535), N = 2^(Beta mod 32) and the
+ * radicand r = N - Alpha / 2 - 1 (exact, then rounded to float): the low-pass corner
+ * frequency is K / sqrt(r) and its damping Alpha / (4 sqrt(r)), each computed in double and
+ * rounded to float; both are 0 when r <= 0. The high-pass corner frequency is
+ * K / 2^(Tau mod 32) rounded to float. No argument is refused and nothing fails.
  */
 
 /* Low-pass corner frequency in Hz; 0.0 when r <= 0. */
@@ -167,9 +170,13 @@ QVX_3_API float QVX_3_CALL QVX_3_GetLPF_Damping(uint16_t alpha, uint8_t beta);
 QVX_3_API void QVX_3_CALL QVX_3_GetLPF_Parameters(uint16_t alpha, uint8_t beta, float *frequency,
                                                   float *damping);
 
-/* The Alpha that gives `damping` with `beta` (the inverse of QVX_3_GetLPF_Damping up to the
- * rounding of Alpha): the low 16 bits of the result truncated toward zero. 0 when the
- * damping is NaN or infinite or the radicand N + damping^2 - 1 is not positive. */
+/* The Alpha that gives `damping` with `beta`, the inverse of QVX_3_GetLPF_Damping up to the
+ * rounding of Alpha. With d = damping and r' = N + d^2 - 1 rounded to float, this is
+ * v = (sqrt(r') - d) x 4d + 0.5 truncated toward zero, of which the low 16 bits (modulo
+ * 65536) are returned: a d whose Alpha exceeds 65535 wraps, a negative d gives the low 16 bits
+ * of a negative value. 0 when r' is not positive (a damping of 0 with Beta 0) and when v is not
+ * finite: a NaN or infinite damping, or one beyond about 1.8e19 in magnitude, for which r'
+ * overflows float. */
 QVX_3_API uint16_t QVX_3_CALL QVX_3_GetLPF_Alpha(uint8_t beta, float damping);
 
 /* High-pass corner frequency in Hz. */
