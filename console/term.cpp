@@ -402,6 +402,8 @@ void Session::gotoxy(int x, int y) {
     if (x < 1 || y < 1) return;
     const int columns = platform_.columns();
     if (columns > 0 && x > columns) x = columns;
+    // Where the cursor is already: nothing, and a deferred wrap stays deferred.
+    if (x == cursor_.x && y == cursor_.y) return;
     if (outputIsTerminal_) {
         char sequence[48];
         if (y != cursor_.y) {
@@ -410,10 +412,8 @@ void Session::gotoxy(int x, int y) {
                           y < cursor_.y ? cursor_.y - y : y - cursor_.y, y < cursor_.y ? 'A' : 'B');
             out_.append(sequence);
         }
-        if (y != cursor_.y || x != cursor_.x || cursor_.wrapPending) {
-            std::snprintf(sequence, sizeof sequence, "\x1b[%dG", x);
-            out_.append(sequence);
-        }
+        std::snprintf(sequence, sizeof sequence, "\x1b[%dG", x);
+        out_.append(sequence);
     }
     cursor_.moveTo(x, y, columns);
 }
