@@ -175,7 +175,8 @@ Sequence parseSequence(const unsigned char *bytes, std::size_t size, bool alt) {
         } else {
             key = letterKey(char(final));
             modifier = modifierOf(count == 1 ? params[0] : 1);
-            if (key == kNoKey && count == 0) return {Sequence::Complete, used, keypadKey(char(final))};
+            if (key == kNoKey && count == 0)
+                return {Sequence::Complete, used, keypadKey(char(final))};
         }
     }
     return {Sequence::Complete, used, extended(key, alt ? kAlt : modifier)};

@@ -19,7 +19,8 @@
 // arrives as 0 followed by the second code a Windows console gives for it (Up 72, Down 80,
 // Left 75, Right 77, Home 71, End 79, PgUp 73, PgDn 81, Ins 82, Del 83, F1-F10 59-68,
 // F11 133, F12 134, and the usual Shift, Ctrl and Alt variants); an unknown sequence is
-// skipped whole. A lone Esc arrives as 27 within a few tens of milliseconds. Enter is 13.
+// skipped whole. A lone Esc arrives as 27 within a few tens of milliseconds. Enter is 13 on
+// a terminal (a line end in piped input is 10).
 //
 // Replies. readInt(), readFloat() and readWord() follow scanf's "%d", "%f" and "%Ns": leading
 // white space and line ends are skipped (a line of blanks waits for the next line), the

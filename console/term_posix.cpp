@@ -164,7 +164,8 @@ void writeAll(int fd, const char *bytes, std::size_t size) {
 }
 
 int elapsedMs(const timespec &from, const timespec &to) {
-    return static_cast<int>((to.tv_sec - from.tv_sec) * 1000 + (to.tv_nsec - from.tv_nsec) / 1000000);
+    return static_cast<int>((to.tv_sec - from.tv_sec) * 1000 +
+                            (to.tv_nsec - from.tv_nsec) / 1000000);
 }
 
 class PosixPlatform final : public Platform {

@@ -195,8 +195,10 @@ TmuxScreen::TmuxScreen(const std::vector<std::string> &argv, const Options &opti
         // The pane stays after the program ends; no status line takes a row.
         conf << "set -g remain-on-exit on\nset -g status off\nset -g history-limit 5000\n";
     }
-    std::vector<std::string> args = {"new-session", "-d", "-c", directory_, "-x", std::to_string(options.columns),
-                                      "-y", std::to_string(options.rows)};
+    std::vector<std::string> args = {"new-session", "-d",
+                                     "-c",          directory_,
+                                     "-x",          std::to_string(options.columns),
+                                     "-y",          std::to_string(options.rows)};
     for (const std::string &e : options.env) {
         args.push_back("-e");
         args.push_back(e);
@@ -237,25 +239,23 @@ void TmuxScreen::keys(const std::vector<std::string> &names) {
 
 void TmuxScreen::type(const std::string &text) { tmux({"send-keys", "-l", "--", text}); }
 
-std::string TmuxScreen::screen() {
-    std::istringstream in(tmux({"capture-pane", "-p"}));
+std::string TmuxScreen::capturePane(bool history) {
+    std::vector<std::string> args = {"capture-pane", "-p"};
+    if (history) args.insert(args.end(), {"-S", "-"});
+    std::istringstream in(tmux(args));
     std::string line, out;
     while (std::getline(in, line)) out += trimRight(line) + "\n";
     return trimRight(out);
 }
 
-std::string TmuxScreen::transcript() {
-    std::istringstream in(tmux({"capture-pane", "-p", "-S", "-"}));
-    std::string line, out;
-    while (std::getline(in, line)) out += trimRight(line) + "\n";
-    return trimRight(out);
-}
+std::string TmuxScreen::screen() { return capturePane(false); }
+std::string TmuxScreen::transcript() { return capturePane(true); }
 
 std::string TmuxScreen::row(int y) {
-    std::istringstream in(tmux({"capture-pane", "-p"}));
+    std::istringstream in(screen());
     std::string line;
     for (int i = 1; std::getline(in, line); ++i)
-        if (i == y) return trimRight(line);
+        if (i == y) return line;
     return "";
 }
 

@@ -132,6 +132,7 @@ public:
 private:
     std::string tmux(const std::vector<std::string> &args);
     std::string display(const std::string &format);
+    std::string capturePane(bool history);
 
     std::string directory_;
     std::string socket_;

@@ -137,7 +137,8 @@ TEST(DecodeKey, WaitsForTheRestOfEverySplitSequence) {
             whole.used != c.bytes.size())
             continue; // not one sequence
         for (std::size_t n = 1; n < c.bytes.size(); ++n)
-            EXPECT_EQ(decodeKey(b, n, false).kind, DecodedKey::NeedMore) << c.what << " cut at " << n;
+            EXPECT_EQ(decodeKey(b, n, false).kind, DecodedKey::NeedMore)
+                << c.what << " cut at " << n;
         EXPECT_EQ(whole.kind, DecodedKey::Key) << c.what;
         EXPECT_EQ(whole.key, c.keys[0]) << c.what;
     }
