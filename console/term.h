@@ -1,22 +1,48 @@
 // The console's terminal layer: keys, replies, text at the cursor and time, the same on a
-// POSIX terminal and in a Windows console window. One implementation file per platform.
+// POSIX terminal and in a Windows console window. The console calls nothing else for its
+// screen and keyboard: all its output goes through printf()/cprintf(), all its input through
+// kbhit()/getch() and the reply readers, so the layer sees everything and follows the cursor.
+// One thread; none of these functions may be called from a signal handler.
 //
-// Output. Everything the console shows goes through printf() (standard output) or cprintf()
-// (the console window at the cursor); both reach the screen in program order. The layer
-// follows what it has written, so wherex(), wherey() and gotoxy() agree with the screen
-// without asking the terminal. When standard output is not a terminal, text is written as
-// it is and cursor movement and clearing write nothing.
+// Output. printf() and cprintf() write into one buffer, so both reach the screen in program
+// order. The buffer goes out in one write before the program waits or polls (kbhit, getch,
+// Sleep, the reply readers), at exit, and, when standard output is a terminal, after every
+// call whose text holds a line end. A monitor cycle that ends with kbhit() thus reaches the
+// terminal in one write. The layer follows what it has written (tabs to the next multiple of
+// 8, line ends, carriage returns, wrap at the terminal's width, followed through resizes), so
+// wherex(), wherey() and gotoxy() agree with the screen without asking the terminal. When
+// standard output is not a terminal, text is written as it is, cursor movement and clearing
+// write nothing, and lines never wrap.
 //
-// Input. Keys (kbhit, getch) are read one at a time, without echo and without Enter. A key
-// that sends an escape sequence or an extended code (cursor, function and editing keys)
-// arrives as 0 followed by a second code. Replies to prompts (readInt, readFloat, readWord)
-// are typed with echo and line editing and end with Enter; they follow the rules of
-// scanf's "%d", "%f" and "%Ns": leading white space and line ends are skipped, and
-// characters a conversion did not consume stay ahead of later replies. When standard input
-// is not a terminal, keys and replies are read in order from it. The end of the input is
-// reported as kEndOfInput by getch and as a failed reply.
+// Keys. kbhit() and getch() read keys one at a time, without echo and without Enter. A key
+// that sends an escape sequence (cursor, editing and function keys, with Shift, Ctrl or Alt)
+// arrives as 0 followed by the second code a Windows console gives for it (Up 72, Down 80,
+// Left 75, Right 77, Home 71, End 79, PgUp 73, PgDn 81, Ins 82, Del 83, F1-F10 59-68,
+// F11 133, F12 134, and the usual Shift, Ctrl and Alt variants); an unknown sequence is
+// skipped whole. A lone Esc arrives as 27 within a few tens of milliseconds. Enter is 13 on
+// a terminal (a line end in piped input is 10).
 //
-// The terminal is given back as it was found on every way out of the program.
+// Replies. readInt(), readFloat() and readWord() follow scanf's "%d", "%f" and "%Ns": leading
+// white space and line ends are skipped (a line of blanks waits for the next line), the
+// longest valid prefix is converted, and every character a conversion did not consume stays
+// ahead of later replies. On a terminal a reply is typed with echo and line editing
+// (Backspace, and the terminal's erase, kill-line and erase-word keys) and ends with Enter;
+// keys the program has not read yet are used first and shown. Replies and keys are separate
+// there: what a reply leaves over is met by the next reply, never by getch().
+//
+// Standard input that is not a terminal (a script, a pipe, a file) is one stream: keys and
+// replies consume it in order, so whatever a reply leaves over on its line is read as keys
+// by the next getch(). Escape sequences in it are decoded as on a terminal.
+//
+// The end of the input. Once standard input has ended (end of file, or the terminal hung up)
+// getch() returns kEndOfInput on every call and kbhit() reports it as waiting, so polling
+// loops see it at once and never spin. Callers treat kEndOfInput as Esc; a loop that drains
+// the keyboard must stop at it: while (term::kbhit() && term::getch() != term::kEndOfInput).
+//
+// The terminal is given back as it was found on every way out of the program: normal exit,
+// Ctrl-C and the other terminating signals, and crashes (the program then dies of the same
+// signal). Ctrl-Z gives it back while the program is stopped and takes key mode again on
+// resumption. Ctrl-S does not freeze the program.
 #ifndef QVX3_CONSOLE_TERM_H
 #define QVX3_CONSOLE_TERM_H
 
@@ -28,13 +54,17 @@ namespace term {
 // getch() after the input has ended; kbhit() reports it as waiting so that callers see it.
 constexpr int kEndOfInput = -1;
 
-// Formatted text on standard output. Returns the count of characters, as printf does.
+// Formatted text on standard output. Returns the count of characters (bytes) formatted, as
+// printf does, or a negative value for a format the C library refuses.
 int printf(const char *format, ...) __attribute__((format(printf, 1, 2)));
 
-// Formatted text in the console window at the cursor.
+// Formatted text in the console window at the cursor. On POSIX this is standard output too.
 int cprintf(const char *format, ...) __attribute__((format(printf, 1, 2)));
 
-// Cursor position, 1-based column x and row y.
+// Cursor position, 1-based column x and row y. Rows count from the row the cursor was on
+// when the program started and may exceed the window's height; only the difference between
+// rows reaches the terminal, so gotoxy(x, wherey()) is always right. gotoxy() ignores a
+// column or row below 1 and stops at the last column of the window.
 void gotoxy(int x, int y);
 int wherex();
 int wherey();
@@ -49,13 +79,17 @@ int kbhit();
 int getch();
 
 // Replies to prompts. On Reply::Value the variable holds the converted value; otherwise it
-// is untouched: NoValue when the input holds no number there (the characters stay, as with
-// scanf), End when the input ended first.
+// is untouched: NoValue when the input holds no number there (nothing but the leading white
+// space is consumed, as with scanf), End when the input ended first, or, on a terminal,
+// when the user pressed the end-of-file key (Ctrl-D) on an empty reply line.
 enum class Reply { Value, NoValue, End };
-Reply readInt(int &value);     // "%d"
-Reply readFloat(float &value); // "%f"
+// "%d". A number beyond the range of int gives INT_MAX or INT_MIN.
+Reply readInt(int &value);
+// "%f": what strtof accepts, "nan" and "inf" included; a number beyond the range of float
+// gives an infinity.
+Reply readFloat(float &value);
 // "%Ns" with N = size - 1: one blank-delimited word of at most size - 1 characters, the rest
-// of the word stays for the next read. Never NoValue.
+// of the word stays for the next read. NoValue only when size is below 2 (nothing is read).
 Reply readWord(char *buffer, std::size_t size);
 
 // Pauses the program for about `ms` milliseconds (Sleep(1) is about one millisecond).
@@ -64,7 +98,9 @@ void Sleep(uint32_t ms);
 // Wall-clock milliseconds since the program started; wraps around after 2^32 ms.
 uint32_t clock();
 
-// The degree sign in the terminal's own encoding.
+// The degree sign in the terminal's own encoding: "\xC2\xB0" (UTF-8) on POSIX unless the
+// locale's character set is a single-byte Latin set that has it ("\xB0"); the byte 0xF8 on
+// the Windows console.
 const char *degreeSign();
 
 } // namespace term

@@ -1,0 +1,656 @@
+// The terminal layer's shared code: key decoding, cursor following, reply conversions, and
+// the whole of it driven through a scripted platform with its own clock.
+#include "term_core.h"
+
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <cmath>
+#include <cstdarg>
+#include <cstring>
+#include <deque>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace term {
+namespace {
+
+constexpr int X(int code) { return kExtended | code; }
+
+// ---- Key decoding --------------------------------------------------------------------------
+
+// Decodes everything in `bytes` as one read that nothing follows.
+std::vector<int> decodeAll(const std::string &bytes) {
+    std::vector<int> keys;
+    std::size_t at = 0;
+    while (at < bytes.size()) {
+        const auto *b = reinterpret_cast<const unsigned char *>(bytes.data()) + at;
+        const DecodedKey d = decodeKey(b, bytes.size() - at, true);
+        EXPECT_NE(d.kind, DecodedKey::NeedMore) << "final decode must settle";
+        if (d.kind == DecodedKey::NeedMore || d.used == 0) break;
+        if (d.kind == DecodedKey::Key) keys.push_back(d.key);
+        at += d.used;
+    }
+    return keys;
+}
+
+struct KeyCase {
+    const char *what;
+    std::string bytes;
+    std::vector<int> keys;
+};
+
+const KeyCase kKeyCases[] = {
+    {"plain letter", "a", {'a'}},
+    {"lone Esc", "\x1b", {kEsc}},
+    {"Esc typed ahead of a key", "\x1bx", {kEsc, 'x'}},
+    {"Esc typed ahead of Enter", "\x1b\r", {kEsc, '\r'}},
+    {"two Escs", "\x1b\x1b", {kEsc, kEsc}},
+    {"Ctrl-@ (NUL)", std::string(1, '\0'), {X(3)}},
+    {"Up", "\x1b[A", {X(72)}},
+    {"Down", "\x1b[B", {X(80)}},
+    {"Right", "\x1b[C", {X(77)}},
+    {"Left", "\x1b[D", {X(75)}},
+    {"Up, application mode", "\x1bOA", {X(72)}},
+    {"Left, application mode", "\x1bOD", {X(75)}},
+    {"Home", "\x1b[H", {X(71)}},
+    {"End", "\x1b[F", {X(79)}},
+    {"Home, application mode", "\x1bOH", {X(71)}},
+    {"Home as 1~", "\x1b[1~", {X(71)}},
+    {"End as 4~", "\x1b[4~", {X(79)}},
+    {"Home as 7~ (rxvt)", "\x1b[7~", {X(71)}},
+    {"End as 8~ (rxvt)", "\x1b[8~", {X(79)}},
+    {"Insert", "\x1b[2~", {X(82)}},
+    {"Delete", "\x1b[3~", {X(83)}},
+    {"PgUp", "\x1b[5~", {X(73)}},
+    {"PgDn", "\x1b[6~", {X(81)}},
+    {"keypad 5", "\x1b[E", {X(76)}},
+    {"F1 (SS3)", "\x1bOP", {X(59)}},
+    {"F4 (SS3)", "\x1bOS", {X(62)}},
+    {"F1 (11~)", "\x1b[11~", {X(59)}},
+    {"F1 (Linux console)", "\x1b[[A", {X(59)}},
+    {"F5 (Linux console)", "\x1b[[E", {X(63)}},
+    {"F5", "\x1b[15~", {X(63)}},
+    {"F6", "\x1b[17~", {X(64)}},
+    {"F10", "\x1b[21~", {X(68)}},
+    {"F11", "\x1b[23~", {X(133)}},
+    {"F12", "\x1b[24~", {X(134)}},
+    {"Shift-F1", "\x1b[1;2P", {X(84)}},
+    {"Shift-F1 (old SS3)", "\x1bO2P", {X(84)}},
+    {"Shift-F5", "\x1b[15;2~", {X(88)}},
+    {"Shift-F12", "\x1b[24;2~", {X(136)}},
+    {"Shift-Up", "\x1b[1;2A", {X(72)}},
+    {"Shift-Up (rxvt)", "\x1b[a", {X(72)}},
+    {"Shift-Delete (rxvt)", "\x1b[3$", {X(83)}},
+    {"Shift-Tab", "\x1b[Z", {X(15)}},
+    {"Ctrl-Up", "\x1b[1;5A", {X(141)}},
+    {"Ctrl-Down", "\x1b[1;5B", {X(145)}},
+    {"Ctrl-Right", "\x1b[1;5C", {X(116)}},
+    {"Ctrl-Left", "\x1b[1;5D", {X(115)}},
+    {"Ctrl-Home", "\x1b[1;5H", {X(119)}},
+    {"Ctrl-End", "\x1b[1;5F", {X(117)}},
+    {"Ctrl-PgUp", "\x1b[5;5~", {X(132)}},
+    {"Ctrl-PgDn", "\x1b[6;5~", {X(118)}},
+    {"Ctrl-Insert", "\x1b[2;5~", {X(146)}},
+    {"Ctrl-Delete", "\x1b[3;5~", {X(147)}},
+    {"Ctrl-F1", "\x1b[1;5P", {X(94)}},
+    {"Ctrl-F10", "\x1b[21;5~", {X(103)}},
+    {"Ctrl-F12", "\x1b[24;5~", {X(138)}},
+    {"Ctrl-Up (rxvt)", "\x1bOa", {X(141)}},
+    {"Ctrl-PgUp (rxvt)", "\x1b[5^", {X(132)}},
+    {"Alt-Up", "\x1b[1;3A", {X(152)}},
+    {"Alt-Left", "\x1b[1;3D", {X(155)}},
+    {"Alt-Delete", "\x1b[3;3~", {X(163)}},
+    {"Alt-F1", "\x1b[1;3P", {X(104)}},
+    {"Alt-F12", "\x1b[24;3~", {X(140)}},
+    {"Alt-Up (rxvt: ESC before the sequence)", "\x1b\x1b[A", {X(152)}},
+    {"Ctrl-Alt-Up counts as Alt", "\x1b[1;7A", {X(152)}},
+    {"Meta-Up counts as Alt", "\x1b[1;9A", {X(152)}},
+    {"keypad 0, application mode", "\x1bOp", {'0'}},
+    {"keypad Enter, application mode", "\x1bOM", {'\r'}},
+    {"keys arriving together", "\x1b[A\x1bOPx\x1b[24~\x1b", {X(72), X(59), 'x', X(134), kEsc}},
+    {"focus report is skipped", "\x1b[Iq", {'q'}},
+    {"unknown number is skipped", "\x1b[99~q", {'q'}},
+    {"device attributes reply is skipped", "\x1b[?1;2cq", {'q'}},
+    {"paste bracket is skipped", "\x1b[200~ab\x1b[201~", {'a', 'b'}},
+    {"three parameters are skipped", "\x1b[1;2;3Aq", {'q'}},
+    {"unknown SS3 is skipped", "\x1bOzq", {'q'}},
+    {"sequence cut by a new one", "\x1b[1\x1b[A", {X(72)}},
+    {"sequence cut by a control key", "\x1b[\x03", {3}},
+    {"unfinished sequence at the end", "\x1b[1;5", {}},
+    {"overlong sequence is dropped", "\x1b[" + std::string(40, '1') + "~q", {'q'}},
+    {"Esc before an unfinished Alt sequence", "\x1b\x1b[", {kEsc}},
+};
+
+TEST(DecodeKey, MapsSequencesToTheSecondCodesOfTheWindowsConsole) {
+    for (const KeyCase &c : kKeyCases) EXPECT_EQ(decodeAll(c.bytes), c.keys) << c.what;
+}
+
+// A sequence may arrive over several reads: until its last byte, no prefix may be taken
+// for a key (least of all for Esc).
+TEST(DecodeKey, WaitsForTheRestOfEverySplitSequence) {
+    for (const KeyCase &c : kKeyCases) {
+        const auto *b = reinterpret_cast<const unsigned char *>(c.bytes.data());
+        const DecodedKey whole = decodeKey(b, c.bytes.size(), false);
+        if (c.bytes[0] != '\x1b' || c.keys.size() != 1 || c.keys[0] == kEsc ||
+            whole.used != c.bytes.size())
+            continue; // not one sequence
+        for (std::size_t n = 1; n < c.bytes.size(); ++n)
+            EXPECT_EQ(decodeKey(b, n, false).kind, DecodedKey::NeedMore)
+                << c.what << " cut at " << n;
+        EXPECT_EQ(whole.kind, DecodedKey::Key) << c.what;
+        EXPECT_EQ(whole.key, c.keys[0]) << c.what;
+    }
+}
+
+TEST(DecodeKey, EscFollowedByAnotherKeyNeverWaits) {
+    const auto *b = reinterpret_cast<const unsigned char *>("\x1bq");
+    const DecodedKey d = decodeKey(b, 2, false);
+    EXPECT_EQ(d.kind, DecodedKey::Key);
+    EXPECT_EQ(d.key, kEsc);
+    EXPECT_EQ(d.used, 1u);
+}
+
+// ---- Character sets ------------------------------------------------------------------------
+
+TEST(Charset, DegreeSignFollowsTheCodeset) {
+    struct Case {
+        const char *codeset;
+        const char *sign;
+        bool utf8;
+    } cases[] = {
+        {"UTF-8", "\xC2\xB0", true},      {"utf8", "\xC2\xB0", true},
+        {"ISO-8859-1", "\xB0", false},    {"ISO8859-15", "\xB0", false},
+        {"iso_8859_2", "\xB0", false},    {"latin1", "\xB0", false},
+        {"CP1252", "\xB0", false},        {"WINDOWS-1250", "\xB0", false},
+        {"CP437", "\xF8", false},         {"IBM850", "\xF8", false},
+        {"ANSI_X3.4-1968", "\xC2\xB0", true}, // the C locale: terminals are UTF-8 today
+        {"", "\xC2\xB0", true},           {"KOI8-R", "\xC2\xB0", true},
+        {"ISO-8859-5", "\xC2\xB0", true}, // Cyrillic: no degree sign of its own
+    };
+    for (const Case &c : cases) {
+        const Charset set = charsetFor(c.codeset);
+        EXPECT_STREQ(set.degreeSign, c.sign) << c.codeset;
+        EXPECT_EQ(set.utf8, c.utf8) << c.codeset;
+    }
+}
+
+// ---- Cursor --------------------------------------------------------------------------------
+
+TEST(Cursor, FollowsTextAsATerminalMovesIt) {
+    struct Case {
+        const char *what;
+        std::string text;
+        int columns;
+        bool utf8;
+        int x, y;
+        bool wrapPending;
+    } cases[] = {
+        {"plain text", "abc", 80, true, 4, 1, false},
+        {"line end", "abc\n", 80, true, 1, 2, false},
+        {"carriage return", "abc\rX", 80, true, 2, 1, false},
+        {"tab after text", "ab\tc", 80, true, 10, 1, false},
+        {"tab on a tab stop", "12345678\t", 80, true, 17, 1, false},
+        {"two tabs", "\t\t", 80, true, 17, 1, false},
+        {"tab stops at the last column", "123456789012345678\t", 20, true, 20, 1, false},
+        {"backspace", "abc\b", 80, true, 3, 1, false},
+        {"bell does not move", "ab\a", 80, true, 3, 1, false},
+        {"last column: wrap deferred", std::string(20, 'x'), 20, true, 20, 1, true},
+        {"wrap on the next character", std::string(21, 'x'), 20, true, 2, 2, false},
+        {"full row then line end is one row", std::string(20, 'x') + "\n", 20, true, 1, 2, false},
+        {"two rows and a half", std::string(50, 'x'), 20, true, 11, 3, false},
+        {"no wrap without a width", std::string(100, 'x'), 0, true, 101, 1, false},
+        {"UTF-8 degree sign is one column", "+21.50\xC2\xB0" "C", 80, true, 9, 1, false},
+        {"Latin-1 degree sign is one column", "+21.50\xB0" "C", 80, false, 9, 1, false},
+        {"UTF-8 bytes on a single-byte terminal", "\xC2\xB0", 80, false, 3, 1, false},
+    };
+    for (const Case &c : cases) {
+        Cursor cursor;
+        cursor.advance(c.text.data(), c.text.size(), c.columns, c.utf8);
+        EXPECT_EQ(cursor.x, c.x) << c.what;
+        EXPECT_EQ(cursor.y, c.y) << c.what;
+        EXPECT_EQ(cursor.wrapPending, c.wrapPending) << c.what;
+    }
+}
+
+// ---- Reply conversions ---------------------------------------------------------------------
+
+TEST(ScanInt, TakesTheLongestDecimalPrefixAndSaturates) {
+    struct Case {
+        const char *text;
+        std::size_t used;
+        int value;
+    } cases[] = {
+        {"7Bh\n", 1, 7},          {"-12x", 3, -12},
+        {"+5", 2, 5},             {"0010", 4, 10},
+        {"2147483647", 10, INT_MAX}, {"-2147483648", 11, INT_MIN},
+        {"4294967297", 10, INT_MAX}, // wrapping would give 1, a plausible slot or channel
+        {"-99999999999", 12, INT_MIN},
+        {"-x", 0, 42},            {"x", 0, 42},
+        {"+", 0, 42},             {"1.5", 1, 1},
+    };
+    for (const Case &c : cases) {
+        int value = 42;
+        EXPECT_EQ(scanInt(c.text, std::strlen(c.text), value), c.used) << c.text;
+        EXPECT_EQ(value, c.value) << c.text;
+    }
+}
+
+TEST(ScanFloat, AcceptsWhatStrtofAccepts) {
+    struct Case {
+        const char *text;
+        std::size_t used;
+        float value;
+    } cases[] = {
+        {"1.5\n", 3, 1.5f}, {"-0.5", 4, -0.5f}, {".5", 2, 0.5f},  {"5.", 2, 5.0f},
+        {"1e3x", 3, 1000.0f}, {"1e", 1, 1.0f}, {"2.5E-1", 6, 0.25f}, {"0x10", 4, 16.0f},
+        {"inf", 3, INFINITY}, {"-infinity", 9, -INFINITY}, {"1e99", 4, INFINITY},
+        {".", 0, 42.0f}, {"abc", 0, 42.0f}, {"-", 0, 42.0f},
+    };
+    for (const Case &c : cases) {
+        float value = 42.0f;
+        EXPECT_EQ(scanFloat(c.text, value), c.used) << c.text;
+        EXPECT_EQ(value, c.value) << c.text;
+    }
+    float value = 0.0f;
+    EXPECT_EQ(scanFloat("nan 1", value), 3u);
+    EXPECT_TRUE(std::isnan(value));
+}
+
+TEST(ScanWord, StopsAtABlankOrTheBufferSize) {
+    char word[11];
+    EXPECT_EQ(scanWord("abcdefghijklmno\n", 16, word, sizeof word), 10u);
+    EXPECT_STREQ(word, "abcdefghij");
+    EXPECT_EQ(scanWord("ab cd", 5, word, sizeof word), 2u);
+    EXPECT_STREQ(word, "ab");
+    EXPECT_EQ(scanWord("FFh\tx", 5, word, sizeof word), 3u);
+    EXPECT_STREQ(word, "FFh");
+}
+
+// ---- The layer through a scripted platform -------------------------------------------------
+
+// Input arrives in chunks at given clock times; time passes only when the layer waits or
+// sleeps, so timing is exact and tests never sleep.
+class ScriptedPlatform : public Platform {
+public:
+    struct Chunk {
+        uint32_t at;
+        std::string bytes;
+    };
+
+    bool inputTerminal = true;
+    bool outputTerminal = true;
+    bool echoShared = true;
+    std::string codesetName = "UTF-8";
+    int width = 80;
+    std::deque<Chunk> input;
+    bool endAfterInput = false;
+
+    uint32_t now = 0;
+    std::string written;
+    int writes = 0;
+    std::string echoed;
+    bool finished = false;
+
+    void type(const std::string &bytes, uint32_t at = 0) { input.push_back({at, bytes}); }
+
+    bool inputIsTerminal() override { return inputTerminal; }
+    bool outputIsTerminal() override { return outputTerminal; }
+    bool echoOnOutput() override { return echoShared; }
+    std::string codeset() override { return codesetName; }
+    EditKeys editKeys() override { return {}; }
+
+    Input read(std::string &into, int timeoutMs) override {
+        if (!input.empty() && input.front().at <= now) return deliver(into);
+        if (input.empty()) {
+            if (endAfterInput) return Input::End;
+            if (timeoutMs < 0) {
+                ADD_FAILURE() << "the layer would wait for input that never comes";
+                return Input::End;
+            }
+            now += static_cast<uint32_t>(timeoutMs);
+            return Input::Timeout;
+        }
+        const uint32_t next = input.front().at;
+        if (timeoutMs >= 0 && next > now + static_cast<uint32_t>(timeoutMs)) {
+            now += static_cast<uint32_t>(timeoutMs);
+            return Input::Timeout;
+        }
+        now = next;
+        return deliver(into);
+    }
+
+    void write(const char *bytes, std::size_t size) override {
+        written.append(bytes, size);
+        ++writes;
+    }
+    void writeEcho(const char *bytes, std::size_t size) override { echoed.append(bytes, size); }
+    int columns() override { return outputTerminal ? width : 0; }
+    uint32_t clockMs() override { return now; }
+    void sleepMs(uint32_t ms) override { now += ms; }
+    void finish() override { finished = true; }
+
+private:
+    Input deliver(std::string &into) {
+        into += input.front().bytes;
+        input.pop_front();
+        return Input::Data;
+    }
+};
+
+int print(Session &s, const char *format, ...) {
+    va_list args;
+    va_start(args, format);
+    const int n = s.print(format, args);
+    va_end(args);
+    return n;
+}
+
+class Layer : public ::testing::Test {
+protected:
+    ScriptedPlatform platform;
+    Session &session() {
+        if (!session_) session_.reset(new Session(platform));
+        return *session_;
+    }
+    // Which keys getch() gives, 0-prefixed pairs included, until none is waiting.
+    std::vector<int> drainKeys() {
+        std::vector<int> keys;
+        while (session().kbhit()) {
+            const int key = session().getch();
+            keys.push_back(key);
+            if (key == kEndOfInput) break;
+        }
+        return keys;
+    }
+
+private:
+    std::unique_ptr<Session> session_;
+};
+
+TEST_F(Layer, LoneEscArrivesAfterTheShortWaitOnly) {
+    platform.type("\x1b");
+    EXPECT_EQ(session().getch(), kEsc);
+    EXPECT_EQ(platform.now, kLoneEscWaitMs);
+
+    platform.type("\x1bq", platform.now);
+    const uint32_t before = platform.now;
+    EXPECT_EQ(session().getch(), kEsc);
+    EXPECT_EQ(session().getch(), 'q');
+    EXPECT_EQ(platform.now, before) << "Esc with a key behind it must not wait";
+}
+
+TEST_F(Layer, KbhitNeverBlocksOnAnUnsettledEsc) {
+    platform.type("\x1b");
+    EXPECT_EQ(session().kbhit(), 0);
+    EXPECT_EQ(platform.now, 0u);
+    session().sleep(kLoneEscWaitMs);
+    EXPECT_EQ(session().kbhit(), 1);
+    EXPECT_EQ(session().getch(), kEsc);
+}
+
+TEST_F(Layer, SequenceSplitAcrossReadsIsOneKey) {
+    platform.type("\x1b[1;", 0);
+    platform.type("5A", 100); // a slow link: well past the lone-Esc wait
+    EXPECT_EQ(session().getch(), 0);
+    EXPECT_EQ(session().getch(), 141);
+}
+
+TEST_F(Layer, UnfinishedSequenceIsDroppedWithoutEsc) {
+    platform.type("\x1b[1;", 0);
+    platform.type("x", 1000);
+    EXPECT_EQ(session().getch(), 'x');
+}
+
+TEST_F(Layer, ExtendedKeyComesAsZeroThenItsCode) {
+    platform.type("\x1b[A\x1b[24~");
+    EXPECT_EQ(drainKeys(), (std::vector<int>{0, 72, 0, 134}));
+}
+
+TEST_F(Layer, EndOfInputIsReportedOnEveryCall) {
+    platform.inputTerminal = false;
+    platform.type("k");
+    platform.endAfterInput = true;
+    EXPECT_EQ(session().getch(), 'k');
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(session().kbhit(), 1);
+        EXPECT_EQ(session().getch(), kEndOfInput);
+    }
+    int value = 5;
+    EXPECT_EQ(session().readInt(value), Reply::End);
+    EXPECT_EQ(value, 5);
+}
+
+TEST_F(Layer, PipedInputIsOneStreamForKeysAndReplies) {
+    platform.inputTerminal = false;
+    platform.outputTerminal = false;
+    platform.type("T7Bh\nx\x1b[A");
+    platform.endAfterInput = true;
+    EXPECT_EQ(session().getch(), 'T');
+    int value = 0;
+    EXPECT_EQ(session().readInt(value), Reply::Value);
+    EXPECT_EQ(value, 7);
+    EXPECT_EQ(drainKeys(), (std::vector<int>{'B', 'h', '\n', 'x', 0, 72, kEndOfInput}));
+}
+
+TEST_F(Layer, PipedReplyReadsOnUntilTheLineIsWhole) {
+    platform.inputTerminal = false;
+    platform.type("  1", 0);
+    platform.type("23", 5);
+    platform.type("\n4", 9);
+    platform.endAfterInput = true;
+    int value = 0;
+    EXPECT_EQ(session().readInt(value), Reply::Value);
+    EXPECT_EQ(value, 123);
+    EXPECT_EQ(session().readInt(value), Reply::Value);
+    EXPECT_EQ(value, 4) << "the last line needs no line end";
+}
+
+TEST_F(Layer, PipedReplyAfterKbhitStillSeesThePeekedByte) {
+    platform.inputTerminal = false;
+    platform.type("5\n");
+    platform.endAfterInput = true;
+    ASSERT_EQ(session().kbhit(), 1);
+    int value = 0;
+    EXPECT_EQ(session().readInt(value), Reply::Value);
+    EXPECT_EQ(value, 5);
+    EXPECT_EQ(session().getch(), '\n') << "the reply took the byte kbhit() saw";
+}
+
+// On a terminal, what a reply leaves over stays for the next reply, not for getch().
+TEST_F(Layer, TerminalKeepsReplyLeftoversApartFromKeys) {
+    platform.type("7Bh\r");
+    int value = 0;
+    EXPECT_EQ(session().readInt(value), Reply::Value);
+    EXPECT_EQ(value, 7);
+    platform.type("x", platform.now);
+    EXPECT_EQ(session().getch(), 'x');
+    EXPECT_EQ(session().readInt(value), Reply::NoValue) << "\"Bh\" is met again";
+    EXPECT_EQ(value, 7);
+    char word[11];
+    EXPECT_EQ(session().readWord(word, sizeof word), Reply::Value);
+    EXPECT_STREQ(word, "Bh");
+    EXPECT_TRUE(platform.input.empty());
+}
+
+TEST_F(Layer, ReplyUsesKeysTypedAheadAndShowsThem) {
+    platform.type("k42\r9");
+    EXPECT_EQ(session().getch(), 'k');
+    int value = 0;
+    EXPECT_EQ(session().readInt(value), Reply::Value);
+    EXPECT_EQ(value, 42);
+    EXPECT_EQ(platform.written, "42\n");
+    EXPECT_EQ(session().getch(), '9') << "a key typed after Enter stays a key";
+}
+
+TEST_F(Layer, BlankLinesWaitForTheNextLine) {
+    platform.type("\r", 0);
+    platform.type("   \r", 10);
+    platform.type(" -3\r", 20);
+    int value = 0;
+    EXPECT_EQ(session().readInt(value), Reply::Value);
+    EXPECT_EQ(value, -3);
+    EXPECT_EQ(platform.now, 20u);
+}
+
+TEST_F(Layer, WordLongerThanTheBufferLeavesItsRest) {
+    platform.type("abcdefghijklmno\r");
+    char word[11];
+    EXPECT_EQ(session().readWord(word, sizeof word), Reply::Value);
+    EXPECT_STREQ(word, "abcdefghij");
+    EXPECT_EQ(session().readWord(word, sizeof word), Reply::Value);
+    EXPECT_STREQ(word, "klmno");
+    EXPECT_EQ(session().readWord(word, 1), Reply::NoValue);
+}
+
+TEST_F(Layer, FloatReplyTakesItsPrefix) {
+    platform.type("2.5V 1e-3\r");
+    float value = 0.0f;
+    EXPECT_EQ(session().readFloat(value), Reply::Value);
+    EXPECT_EQ(value, 2.5f);
+    EXPECT_EQ(session().readFloat(value), Reply::NoValue);
+    char word[11];
+    EXPECT_EQ(session().readWord(word, sizeof word), Reply::Value);
+    EXPECT_STREQ(word, "V");
+    EXPECT_EQ(session().readFloat(value), Reply::Value);
+    EXPECT_EQ(value, 1e-3f);
+}
+
+TEST_F(Layer, LineEditingKeysChangeTheReplyAndTheScreen) {
+    struct Case {
+        const char *what;
+        std::string typed;
+        int value;
+    } cases[] = {
+        {"backspace", "12\x7f" "3\r", 13},
+        {"Ctrl-H", "12\b3\r", 13},
+        {"backspace on an empty line", "\x7f\x7f" "4\r", 4},
+        {"kill line", "99\x15" "5\r", 5},
+        {"erase word", "9 88\x17" "6\r", 9}, // "9 6" is left: the reply is 9
+        {"cursor keys do nothing", "1\x1b[D2\r", 12},
+        {"control keys do nothing", "\x01" "7\r", 7},
+    };
+    for (const Case &c : cases) {
+        ScriptedPlatform p;
+        p.type(c.typed);
+        Session s(p);
+        print(s, "Tau? ");
+        int value = 0;
+        EXPECT_EQ(s.readInt(value), Reply::Value) << c.what;
+        EXPECT_EQ(value, c.value) << c.what;
+        EXPECT_EQ(s.wherex(), 1) << c.what;
+        EXPECT_EQ(s.wherey(), 2) << c.what;
+    }
+}
+
+TEST_F(Layer, BackspaceMovesBackToTheErasedCharacterAndClears) {
+    platform.width = 10;
+    print(session(), "Enter: ");   // 7 columns
+    platform.type("abcd\x7f\x7f\r"); // "abc" reaches the last column, "d" wraps
+    char word[11];
+    EXPECT_EQ(session().readWord(word, sizeof word), Reply::Value);
+    EXPECT_STREQ(word, "ab");
+    // "d" sat at row 2 column 1: back there, clear; "c" at row 1 column 10: up, clear.
+    EXPECT_NE(platform.written.find("d\x1b[1G\x1b[J"), std::string::npos) << platform.written;
+    EXPECT_NE(platform.written.find("\x1b[1A\x1b[10G\x1b[J"), std::string::npos)
+        << platform.written;
+    EXPECT_EQ(session().wherey(), 2);
+}
+
+TEST_F(Layer, EndOfFileKeyOnAnEmptyReplyEndsOnlyThatReply) {
+    platform.type("\x04", 0);
+    platform.type("5\r", 10);
+    int value = 1;
+    EXPECT_EQ(session().readInt(value), Reply::End);
+    EXPECT_EQ(value, 1);
+    EXPECT_EQ(session().readInt(value), Reply::Value);
+    EXPECT_EQ(value, 5);
+}
+
+TEST_F(Layer, EchoGoesToTheInputTerminalWhenOutputIsElsewhere) {
+    platform.outputTerminal = false;
+    platform.echoShared = false;
+    platform.type("12\x7f" "3\r");
+    print(session(), "Tau? ");
+    int value = 0;
+    EXPECT_EQ(session().readInt(value), Reply::Value);
+    EXPECT_EQ(value, 13);
+    EXPECT_EQ(platform.echoed, "12\b \b3\n");
+    EXPECT_EQ(platform.written, "Tau? ");
+}
+
+TEST_F(Layer, MonitorCycleGoesOutInOneWrite) {
+    print(session(), "Measured data: Ch X: ");
+    const int column = session().wherex();
+    EXPECT_EQ(column, 22);
+    print(session(), "%13s", "");
+    session().kbhit();
+    const int writesBefore = platform.writes;
+    platform.written.clear();
+    for (double f : {1.0, 12345.5}) {
+        session().gotoxy(column, session().wherey());
+        print(session(), "%10.4lfHz", f);
+        session().gotoxy(column - 1, session().wherey());
+    }
+    EXPECT_EQ(platform.writes, writesBefore);
+    session().kbhit();
+    EXPECT_EQ(platform.writes, writesBefore + 1);
+    EXPECT_EQ(platform.written,
+              "\x1b[22G    1.0000Hz\x1b[21G\x1b[22G12345.5000Hz\x1b[21G");
+}
+
+TEST_F(Layer, LineEndFlushesOnATerminalOnly) {
+    print(session(), "Scanning:%s", "\n");
+    EXPECT_EQ(platform.written, "Scanning:\n");
+
+    ScriptedPlatform file;
+    file.outputTerminal = false;
+    Session s(file);
+    print(s, "Scanning:\n");
+    EXPECT_EQ(file.written, "");
+    s.finish();
+    EXPECT_EQ(file.written, "Scanning:\n");
+    EXPECT_TRUE(file.finished);
+}
+
+TEST_F(Layer, GotoxyMovesRowsRelativelyAndColumnsAbsolutely) {
+    print(session(), "one\ntwo\nthree");
+    session().gotoxy(2, 1);
+    session().clreol();
+    session().gotoxy(2, 1); // already there: nothing
+    session().gotoxy(4, 3);
+    session().gotoxy(0, 3); // refused
+    session().gotoxy(500, 3);
+    session().flush();
+    EXPECT_EQ(platform.written, "one\ntwo\nthree\x1b[2A\x1b[2G\x1b[K\x1b[2B\x1b[4G\x1b[80G");
+    EXPECT_EQ(session().wherex(), 80);
+    EXPECT_EQ(session().wherey(), 3);
+}
+
+TEST_F(Layer, NoControlSequencesWhenOutputIsNotATerminal) {
+    platform.outputTerminal = false;
+    print(session(), "Device uptime: ");
+    session().gotoxy(5, session().wherey());
+    session().clreol();
+    print(session(), "1.00s");
+    session().flush();
+    EXPECT_EQ(platform.written, "Device uptime: 1.00s");
+    EXPECT_EQ(session().wherex(), 10) << "the program's own view still follows gotoxy";
+}
+
+TEST_F(Layer, PrintReturnsTheCharacterCountEvenForLongText) {
+    const std::string longText(2000, 'y');
+    EXPECT_EQ(print(session(), "%s", longText.c_str()), 2000);
+    EXPECT_EQ(print(session(), "%c", 0), 1);
+    session().flush();
+    EXPECT_EQ(platform.written.size(), 2001u);
+}
+
+TEST_F(Layer, DegreeSignComesFromTheCodeset) {
+    platform.codesetName = "ISO-8859-15";
+    EXPECT_STREQ(session().degreeSign(), "\xB0");
+}
+
+} // namespace
+} // namespace term
