@@ -14,19 +14,21 @@
 #   args WORD...         the program's arguments, split at blanks (no escapes)
 #   argv0 WORD           the program's name as it sees it (no escapes); default: its path
 #   env NAME=VALUE       an environment variable for the program only (no escapes)
-#   sim WORD...          a bxa7-sim command run on the case's state file before the program
+#   sim ARGS             bxa7-sim run with ARGS (shell quoting) on the case's state file,
+#                        before the program
 #   stdin TEXT           standard input, escapes as below, no line end added; several
 #                        stdin lines are joined
 #   exit N               the exit status; -1 and -2 as main returns them (default 0)
 #   |TEXT                one line of expected standard output; the line end is implied
 #   use NAME             the lines of block NAME as expected standard output, in place
 #
-# A block holds | lines shared by several cases; it may stand in any data file beside this
-# case's:
+# A block holds | lines shared by several cases; a definition names a piece of text that |
+# lines use as {NAME}. Both may stand in any data file beside this case's, outside cases:
 #
 #   block NAME
 #   |TEXT ...
 #   end
+#   define NAME TEXT
 #
 # Escapes in stdin and | lines: \t tab, \e Esc, \r, \\ backslash, \xHH any byte, \n line end
 # (stdin), and \c at the very end of the last | line: no line end follows. Characters that
@@ -37,6 +39,7 @@
 # Every case runs in a fresh temporary directory with its own adapter state file, the C.UTF-8
 # locale and an instant bus (BXA7_SIM_BUS_HZ=0 unless the case sets it).
 set -euo pipefail
+shopt -u patsub_replacement 2>/dev/null || true # '&' in a replacement is plain text
 
 show=0
 if [ "${1:-}" = --show ]; then
@@ -58,7 +61,7 @@ check_output_line() {
     [[ $2 != *' ' ]] || fail "$1: write a trailing blank as \\x20"
 }
 
-declare -A blocks=()
+declare -A blocks=() defines=()
 for file in "$(dirname "$data")"/*.transcript; do
     block='' lineno=0
     while IFS= read -r raw || [ -n "$raw" ]; do
@@ -66,7 +69,14 @@ for file in "$(dirname "$data")"/*.transcript; do
         trim "$raw"
         line=$trimmed
         if [ -z "$block" ]; then
-            if [[ $line == block[[:space:]]* ]]; then
+            if [[ $line == define[[:space:]]* ]]; then
+                trim "${line#define}"
+                name=${trimmed%%[[:space:]]*}
+                trim "${trimmed#"$name"}"
+                [ -z "${defines[$name]+set}" ] || fail "$file:$lineno: $name defined twice"
+                check_output_line "$file:$lineno" "$trimmed"
+                defines[$name]=$trimmed
+            elif [[ $line == block[[:space:]]* ]]; then
                 trim "${line#block}"
                 block=$trimmed
                 [ -z "${blocks[$block]+set}" ] || fail "$file:$lineno: block $block defined twice"
@@ -99,6 +109,10 @@ while IFS= read -r raw || [ -n "$raw" ]; do
     fi
     if [ $in_block -eq 1 ]; then
         [ "$line" != end ] || in_block=0
+        continue
+    fi
+    if [[ $line == define[[:space:]]* ]]; then
+        in_case=0
         continue
     fi
     if [[ $line == case[[:space:]]* ]]; then
@@ -150,10 +164,14 @@ trap 'rm -rf "$dir"' EXIT
 # Writes the escaped text of $1 as bytes.
 unescape() { printf '%b' "$1"; }
 
-build_date=$("$date_program")
+defines[DATE]=$("$date_program")
 expected_source=''
 for text in "${expected_lines[@]}"; do
-    expected_source+="${text//\{DATE\}/$build_date}\\n"
+    for name in "${!defines[@]}"; do
+        text=${text//"{$name}"/"${defines[$name]}"}
+    done
+    [[ $text != *'{'[A-Z]*'}'* ]] || fail "undefined name in: $text"
+    expected_source+="$text\\n"
 done
 unescape "$expected_source" >"$dir/expected"
 unescape "$stdin_text" >"$dir/stdin"
@@ -161,8 +179,7 @@ unescape "$stdin_text" >"$dir/stdin"
 unset BXA7_SIM_FAIL BXA7_SIM_VERSION BXA7_SIM_TRACE BXA7_SIM_BUS_HZ
 export BXA7_SIM_STATE=$dir/state XDG_STATE_HOME=$dir/xdg LC_ALL=C.UTF-8
 for command in "${sims[@]}"; do
-    read -r -a words <<<"$command"
-    "$sim" "${words[@]}" >"$dir/sim.out" 2>&1 || {
+    bash -c "exec \"\$0\" $command" "$sim" >"$dir/sim.out" 2>&1 || {
         cat "$dir/sim.out" >&2
         fail "setup failed: bxa7-sim $command"
     }
