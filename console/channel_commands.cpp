@@ -94,7 +94,9 @@ void SetAmplification() {
         return;
     }
     if (Failed(QVX_3_SetAmplification(channel, gain), "QVX_3_SetAmplification")) return;
-    if (g_debugMode) term::printf("Channel amplification set: Ch %c = %.4f\n", Letter(channel), gain);
+    if (g_debugMode) {
+        term::printf("Channel amplification set: Ch %c = %.4f\n", Letter(channel), gain);
+    }
 }
 
 // ---- Polarity -------------------------------------------------------------------------------

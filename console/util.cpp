@@ -159,7 +159,8 @@ int sprintd(char *buffer, const char *format, double value, char digits) {
     if (std::isfinite(value)) {
         const double magnitude = std::fabs(value);
         // A finite non-zero double has a decimal exponent between -324 and 308.
-        const int exponent = magnitude > 0.0 ? static_cast<int>(std::floor(std::log10(magnitude))) : 0;
+        const int exponent =
+            magnitude > 0.0 ? static_cast<int>(std::floor(std::log10(magnitude))) : 0;
         decimals = std::max(0, static_cast<int>(digits) - 1 - exponent);
     }
     return std::sprintf(buffer, format, decimals, value);

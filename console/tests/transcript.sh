@@ -46,7 +46,10 @@ if [ "${1:-}" = --show ]; then
     show=1
     shift
 fi
-[ $# -eq 5 ] || { echo "usage: $0 [--show] DATA-FILE CASE QVX-3-TEST BXA7-SIM BUILD-DATE" >&2; exit 2; }
+if [ $# -ne 5 ]; then
+    echo "usage: $0 [--show] DATA-FILE CASE QVX-3-TEST BXA7-SIM BUILD-DATE" >&2
+    exit 2
+fi
 data=$1 wanted=$2 program=$3 sim=$4 date_program=$5
 
 fail() { echo "transcript $wanted: $*" >&2; exit 1; }
@@ -213,7 +216,8 @@ ok=1
 if ! cmp -s "$dir/expected" "$dir/actual"; then
     ok=0
     echo "standard output differs (- expected, + actual):"
-    diff -u --label expected --label actual <(notation "$dir/expected") <(notation "$dir/actual") || true
+    diff -u --label expected --label actual <(notation "$dir/expected") \
+        <(notation "$dir/actual") || true
 fi
 if [ $((status & 255)) -ne $((exit_expected & 255)) ]; then
     ok=0
