@@ -9,6 +9,9 @@
 extern bool g_quietMode;
 extern bool g_debugMode;
 
+// Prints a command's heading line (ending with ":\n") in debug mode only.
+void PrintHeading(const char *line);
+
 // Prints "Error at <name>: <error text>, I/O Error Message: <I/O text>\n" with the adapter
 // library's two texts on the most recent failure. Printed in every mode.
 void PrintError(const char *name);
@@ -19,5 +22,8 @@ void FlushAdapter();
 // The failure path of the commands: when `status` is non-zero, prints the error report for
 // `name`, flushes the adapter and returns true; returns false on success.
 bool Failed(int32_t status, const char *name);
+
+// The date the program was built, as the compiler writes it: "Jan  4 2016".
+const char *BuildDate();
 
 #endif // QVX3_CONSOLE_CONSOLE_H
