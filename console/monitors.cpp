@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
 
 namespace {
 
@@ -232,12 +233,10 @@ void PrintUptime(double seconds, uint8_t toConsole)
     // in 64 bits: a module uptime above 497 days does not fit 32-bit hundredths.
     constexpr uint64_t kMaxHundredths = UINT64_C(100) * UINT32_MAX + 99;
     const double scaled = seconds * 100.0 + 0.5;
-    uint64_t n = 0;
-    if (!(scaled >= 0.0)) // negative or NaN
-        n = 0;
-    else if (scaled >= static_cast<double>(kMaxHundredths))
+    uint64_t n = 0; // negative and NaN times fail both tests
+    if (scaled >= static_cast<double>(kMaxHundredths))
         n = kMaxHundredths;
-    else
+    else if (scaled >= 0.0)
         n = static_cast<uint64_t>(std::floor(scaled));
 
     const uint32_t t = static_cast<uint32_t>(n / 100);
@@ -246,19 +245,16 @@ void PrintUptime(double seconds, uint8_t toConsole)
     const uint32_t m = (t / 60) % 60;
     const uint32_t s = t % 60;
 
-    if (toConsole) {
-        if (h > 0)
-            term::cprintf("%u:%02u:%02u.%02u", h, m, s, f);
-        else if (m > 0)
-            term::cprintf("%u:%02u.%02u", m, s, f);
-        else
-            term::cprintf("%u.%02us", s, f);
-    } else {
-        if (h > 0)
-            term::printf("%u:%02u:%02u.%02u\n", h, m, s, f);
-        else if (m > 0)
-            term::printf("%u:%02u.%02u\n", m, s, f);
-        else
-            term::printf("%u.%02us\n", s, f);
-    }
+    char text[32];
+    if (h > 0)
+        std::snprintf(text, sizeof text, "%u:%02u:%02u.%02u", h, m, s, f);
+    else if (m > 0)
+        std::snprintf(text, sizeof text, "%u:%02u.%02u", m, s, f);
+    else
+        std::snprintf(text, sizeof text, "%u.%02us", s, f);
+
+    if (toConsole)
+        term::cprintf("%s", text);
+    else
+        term::printf("%s\n", text);
 }
