@@ -37,13 +37,17 @@ void SetThreshold();       // T
 void ReadDuration();       // m
 void SetDuration();        // M
 
-// Live monitors and the uptime readout.
+// Live monitors and the uptime readout. A monitor rewrites one line in place until Esc or
+// the end of the input, then ends the line with "\n"; a failed query is reported through
+// Failed() and the monitor goes on; every other key is dropped.
 void CounterMonitor(); // f
 void UptimeReadout();  // u
 void UptimeMonitor();  // U
 
-// Writes a time in seconds as h:mm:ss.hh, m:ss.hh or s.hhs: to the console window at the
-// cursor without a line end when `toConsole` is non-zero, else to standard output with one.
+// Writes a time in seconds as h:mm:ss.hh, m:ss.hh or s.hhs (hours not split into days),
+// rounded to the nearest hundredth, halves up: to the console window at the cursor without a
+// line end when `toConsole` is non-zero, else to standard output with one. A negative or NaN
+// time is shown as 0.00s; a time above 4294967295.99 s (or infinite) as that time.
 void PrintUptime(double seconds, uint8_t toConsole);
 
 #endif // QVX3_CONSOLE_COMMANDS_H
