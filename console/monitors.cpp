@@ -63,10 +63,9 @@ void Shown(Field &field, int written)
     field.shown = std::max(written, 0);
 }
 
-void PrintHeading(const char *heading)
+void PrintMonitorHeading(const char *heading)
 {
-    if (g_debugMode)
-        term::printf("%s", heading);
+    PrintHeading(heading);
     if (!g_quietMode)
         term::printf("Press 'Esc' to quit\n");
 }
@@ -180,7 +179,7 @@ void UptimeCycle(UptimeLine &line)
 
 void CounterMonitor()
 {
-    PrintHeading("Getting data measured by the counters:\n");
+    PrintMonitorHeading("Getting data measured by the counters:\n");
 
     CounterLine line;
     term::cprintf("Measured data: Ch X: ");
@@ -200,7 +199,7 @@ void CounterMonitor()
 
 void UptimeMonitor()
 {
-    PrintHeading("Getting uptime:\n");
+    PrintMonitorHeading("Getting uptime:\n");
 
     UptimeLine line;
     term::cprintf("Device uptime: ");
@@ -219,8 +218,7 @@ void UptimeMonitor()
 
 void UptimeReadout()
 {
-    if (g_debugMode)
-        term::printf("Getting uptime:\n");
+    PrintHeading("Getting uptime:\n");
     if (Failed(QVX_3_GetUptime(&s_uptime), "QVX_3_GetUptime"))
         return;
     term::printf("Uptime: ");
