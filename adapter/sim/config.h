@@ -33,6 +33,10 @@ struct Config {
     std::string tracePath;
 };
 
+// The state file's path: BXA7_SIM_STATE, else the per-user default. False with `problem`
+// when there is neither.
+bool statePath(const GetEnv &getenv, std::string &path, std::string &problem);
+
 // False with `problem` naming the variable and what is wrong with its value.
 bool readConfig(const GetEnv &getenv, Config &config, std::string &problem);
 
