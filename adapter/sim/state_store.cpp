@@ -1,0 +1,67 @@
+#include "state_store.h"
+
+#include "module.h"
+#include "state_codec.h"
+
+namespace bxa7sim {
+
+StateStore::StateStore(std::string path, std::string bootId, Clock now)
+    : file_(std::move(path)), bootId_(std::move(bootId)), now_(std::move(now)) {}
+
+StateStore::Load StateStore::reload(FileError &error) {
+    StateFile::Read read = StateFile::Read::Missing;
+    std::string text;
+    if (!file_.refresh(read, text, error)) return Load::Failed;
+    if (read == StateFile::Read::Unchanged) return cached_ ? Load::Valid : Load::Invalid;
+    cached_.reset();
+    stale_.reset();
+    if (read == StateFile::Read::Missing) return Load::Invalid;
+    std::optional<SimState> state = decodeState(text);
+    if (state && state->bootId == bootId_) {
+        cached_ = std::move(state);
+        return Load::Valid;
+    }
+    stale_ = std::move(state);
+    return Load::Invalid;
+}
+
+// Called under the lock when the file holds no state of this boot.
+bool StateStore::repair(FileError &error) {
+    const int64_t now = now_();
+    SimState state = freshState(bootId_, now);
+    if (stale_) {
+        state = *stale_;
+        state.bootId = bootId_;
+        powerCycle(state, now);
+    }
+    if (!file_.replace(encodeState(state), error)) return false;
+    cached_ = std::move(state);
+    stale_.reset();
+    return true;
+}
+
+const SimState *StateStore::current(FileError &error) {
+    Load load = reload(error);
+    if (load == Load::Invalid) {
+        const auto lock = file_.lock(error);
+        if (!lock) return nullptr;
+        load = reload(error); // another process may have repaired it meanwhile
+        if (load == Load::Invalid && repair(error)) load = Load::Valid;
+    }
+    return load == Load::Valid ? &*cached_ : nullptr;
+}
+
+bool StateStore::update(const std::function<void(SimState &, int64_t)> &change, FileError &error) {
+    const auto lock = file_.lock(error);
+    if (!lock) return false;
+    const Load load = reload(error);
+    if (load == Load::Failed || (load == Load::Invalid && !repair(error))) return false;
+    SimState state = *cached_;
+    change(state, now_());
+    if (state == *cached_) return true;
+    if (!file_.replace(encodeState(state), error)) return false;
+    cached_ = std::move(state);
+    return true;
+}
+
+} // namespace bxa7sim

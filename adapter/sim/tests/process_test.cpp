@@ -1,0 +1,151 @@
+// The simulated adapter library and bxa7-sim as separate processes on one state file.
+#include "temp_dir.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <fstream>
+#include <string>
+#include <sys/wait.h>
+#include <vector>
+
+namespace {
+
+std::string quote(const std::string &s) {
+    std::string out = "'";
+    for (char c : s)
+        out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return out + "'";
+}
+
+class ProcessTest : public testing::Test {
+protected:
+    struct Result {
+        int status;
+        std::string output;
+    };
+
+    // Starts `program args` with the test's environment; finish() waits for it.
+    std::FILE *start(const char *program, const std::string &args) {
+        const std::string command = "env BXA7_SIM_STATE=" + quote(state) +
+                                    " BXA7_SIM_BUS_HZ=0 BXA7_SIM_FAIL= " + quote(program) + " " +
+                                    args + " 2>&1";
+        std::FILE *pipe = popen(command.c_str(), "r");
+        EXPECT_TRUE(pipe) << command;
+        return pipe;
+    }
+    static Result finish(std::FILE *pipe) {
+        Result r{-1, ""};
+        if (!pipe) return r;
+        char buffer[4096];
+        size_t n = 0;
+        while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0)
+            r.output.append(buffer, n);
+        const int status = pclose(pipe);
+        r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        return r;
+    }
+    Result client(const std::string &args) { return finish(start(SIM_CLIENT, args)); }
+    Result control(const std::string &args) { return finish(start(BXA7_SIM, args)); }
+    // The client's output, expected to succeed.
+    std::string ok(const std::string &args) {
+        const Result r = client("open " + args);
+        EXPECT_EQ(r.status, 0) << args << ":\n" << r.output;
+        return r.output.substr(r.output.find('\n') + 1); // without "opened"
+    }
+    void controlOk(const std::string &args) {
+        const Result r = control(args);
+        EXPECT_EQ(r.status, 0) << args << ":\n" << r.output;
+    }
+
+    TempDir dir;
+    std::string state = dir.file("state");
+};
+
+TEST_F(ProcessTest, SettingsAndTheSlotOutliveTheProcess) {
+    EXPECT_EQ(ok("write 17 0x00 0x03 write 24 0x10 0x27 setslot 7"),
+              "written\nwritten\nselected\n");
+    EXPECT_EQ(ok("getslot check setslot 0 read 17 2 read 24 2"),
+              "slot 7\nfound 0\nselected\n00 03\n10 27\n");
+
+    // The power-on time too: the uptime goes on counting in the next process.
+    ok("sleep 1100");
+    EXPECT_NE(ok("read 5 6").substr(0, 2), "00"); // a whole second at least
+
+    std::ofstream(state) << "bxa7-sim-state 1\nboot"; // damaged by hand
+    EXPECT_EQ(ok("read 17 2 read 5 6").substr(0, 18), "00 01\n00 00 00 00 ");
+}
+
+TEST_F(ProcessTest, ConcurrentWritersLoseNothing) {
+    ok("check"); // create the state file before the race
+    const std::vector<std::string> registers = {"21", "22", "23"};
+    std::vector<std::FILE *> running;
+    for (const std::string &code : registers)
+        running.push_back(start(SIM_CLIENT, "open hammer " + code + " 1 400"));
+    running.push_back(start(BXA7_SIM, "force prod-no 4242"));
+    for (std::FILE *pipe : running) {
+        const Result r = finish(pipe);
+        EXPECT_EQ(r.status, 0) << r.output;
+        if (pipe != running.back()) {
+            EXPECT_EQ(r.output, "opened\ndiffering 0\n");
+        }
+    }
+    EXPECT_EQ(ok("read 21 2 read 22 2 read 23 2 read 2 4"), "90 01\n90 01\n90 01\n92 10 00 00\n");
+}
+
+TEST_F(ProcessTest, ControlProgramDrivesTheModule) {
+    controlOk("signal X 2000");
+    controlOk("signal Y off");
+    controlOk("force 5v 0x8000");
+    controlOk("force fw-date 1999-12-31");
+    ok("sleep 150");
+    // Ch X: result and new data; Ch Y: a result of nothing counted.
+    EXPECT_EQ(ok("read 27 1 read 25 4 read 27 1 read 26 4 read 6 2 text 4 16"),
+              "f0\n00 2d 31 01\ne0\n00 00 00 00\n00 80\n1999-12-31\n");
+    controlOk("force 5v live");
+    EXPECT_NE(ok("read 6 2"), "00 80\n");
+
+    controlOk("slot 3 foreign 0x1234");
+    controlOk("select 3");
+    const Result foreign = client("open check read 0 2 read 5 6");
+    EXPECT_EQ(foreign.status, 1);
+    EXPECT_EQ(foreign.output, "opened\nfound 1\n34 12\nerror 5: BXA_7_Send: command 5 not "
+                              "acknowledged by the device in RVL slot 3 / I2C: data byte not "
+                              "acknowledged\n");
+    controlOk("slot 3 module");
+    EXPECT_EQ(ok("check read 0 2 setslot 0 check"), "found 1\n48 96\nselected\nfound 0\n");
+
+    ok("setslot 3 write 17 0x00 0x02");
+    controlOk("power-cycle");
+    const std::string afterCycle = ok("read 17 2 getslot read 5 6");
+    EXPECT_EQ(afterCycle.substr(0, 25), "00 01\nslot 3\n00 00 00 00 ") << afterCycle;
+    controlOk("reset");
+    EXPECT_EQ(ok("getslot check text 4 16"), "slot 0\nfound 1\n2021-03-15\n");
+
+    const Result path = control("path");
+    EXPECT_EQ(path.output, state + "\n");
+    const struct {
+        const char *args;
+        const char *message;
+    } bad[] = {
+        {"signal Z 10", "bxa7-sim: the channel must be X or Y, not 'Z'\n"},
+        {"signal X 10000000.001", "bxa7-sim: the frequency '10000000.001' is out of range or "
+                                  "has more than 3 decimals\n"},
+        {"force 5v 70000", "bxa7-sim: VALUE must be a number from 0 to 65535, not '70000'\n"},
+        {"force amplification 1", "bxa7-sim: 'amplification' is not a readout register\n"},
+        {"force prod-id "
+         "12345678901234567890123456789012345678901234567890123456789012345678901234567890 12",
+         "bxa7-sim: prod-id holds at most 81 characters\n"},
+        {"slot 256 module", "bxa7-sim: the slot must be a number from 0 to 255, not '256'\n"},
+        {"dance", "bxa7-sim: unknown command 'dance'\n"},
+    };
+    const std::string before = control("show").output;
+    for (const auto &c : bad) {
+        const Result r = control(c.args);
+        EXPECT_EQ(r.status, 2) << c.args;
+        EXPECT_EQ(r.output, std::string(c.message) + "Try 'bxa7-sim help'.\n");
+    }
+    EXPECT_EQ(control("show").output.substr(0, 60), before.substr(0, 60));
+}
+
+} // namespace
