@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
+#include <memory>
 #include <thread>
 
 namespace bxa7sim {
@@ -31,9 +32,23 @@ Host systemHost() {
                                         std::chrono::steady_clock::now().time_since_epoch())
                                         .count());
     };
-    host.sleepUntil = [](int64_t deadline) {
-        std::this_thread::sleep_until(
-            std::chrono::steady_clock::time_point(std::chrono::nanoseconds(deadline)));
+    // Sleeps wake up late by a fairly steady amount (about 0.1 ms on Linux), as much as a
+    // short transfer lasts. Aim that much early and yield away the rest, so that transfers
+    // take their wire time rather than wire time plus wake-up latency.
+    host.sleepUntil = [now = host.now, late = std::make_shared<int64_t>(50000)](int64_t deadline) {
+        const int64_t target = deadline - *late;
+        if (target > now()) {
+            std::this_thread::sleep_until(
+                std::chrono::steady_clock::time_point(std::chrono::nanoseconds(target)));
+            // A rare long delay (the machine was busy) must not spoil the estimate.
+            const int64_t observed =
+                std::min<int64_t>(std::max<int64_t>(now() - target, 0), 250000);
+            *late = (7 * *late + observed) / 8;
+        } else {
+            *late -= *late / 8; // too short to sleep: perhaps the estimate is too high
+        }
+        while (now() < deadline)
+            std::this_thread::yield();
     };
     host.bootId = currentBootId();
     return host;
@@ -277,62 +292,48 @@ int32_t Session::doSend(int32_t bus, const uint8_t *data, int32_t count, int32_t
 }
 
 int32_t Session::receive(int32_t bus, uint8_t *data, int32_t count, int32_t last) {
-    const int32_t status = doReceive(bus, data, count, last);
+    const int32_t status = doRead(Operation::Receive, bus, data, count, last);
     TraceLine line("BXA_7_Receive");
     line.arg("bus", bus).arg("count", count).arg("last", last).result(status);
     if (status == kOk) line.bytes("data", data, count);
     return finish(line, status);
 }
 
-int32_t Session::doReceive(int32_t bus, uint8_t *data, int32_t count, int32_t last) {
-    const Operation op = Operation::Receive;
-    if (const int32_t status = notOpenOrBadBus(op, bus)) return status;
-    if (!data) return fail(op, kBadArgument, "data pointer is null", kIoRefused);
-    if (count < 0)
-        return fail(op, kBadArgument, "count " + number(count) + " is negative", kIoRefused);
-    if (const int32_t status = injected(op, bus_.pendingCommand())) return status;
-    Transfer transfer;
-    const int32_t status = runOnBus(
-        op,
-        [&](SimState &s, Bus &b, int64_t now) {
-            return b.receive(s, static_cast<std::size_t>(count), last != 0, now);
-        },
-        transfer);
-    if (status == kOk)
-        std::copy_n(transfer.answer.begin(),
-                    std::min(transfer.answer.size(), static_cast<std::size_t>(count)), data);
-    return status;
-}
-
 int32_t Session::receiveString(int32_t bus, char *text, int32_t limit, int32_t last) {
-    const int32_t status = doReceiveString(bus, text, limit, last);
+    const int32_t status =
+        doRead(Operation::ReceiveString, bus, reinterpret_cast<uint8_t *>(text), limit, last);
     TraceLine line("BXA_7_ReceiveString");
     line.arg("bus", bus).arg("limit", limit).arg("last", last).result(status);
     if (status == kOk) line.text("text", text);
     return finish(line, status);
 }
 
-int32_t Session::doReceiveString(int32_t bus, char *text, int32_t limit, int32_t last) {
-    const Operation op = Operation::ReceiveString;
+// Both reads: `size` is the count of bytes for BXA_7_Receive, the text limit for
+// BXA_7_ReceiveString.
+int32_t Session::doRead(Operation op, int32_t bus, uint8_t *target, int32_t size, int32_t last) {
+    const bool text = op == Operation::ReceiveString;
     if (const int32_t status = notOpenOrBadBus(op, bus)) return status;
-    if (!text) return fail(op, kBadArgument, "text pointer is null", kIoRefused);
-    if (limit < 0)
-        return fail(op, kBadArgument, "limit " + number(limit) + " is negative", kIoRefused);
+    if (!target)
+        return fail(op, kBadArgument, text ? "text pointer is null" : "data pointer is null",
+                    kIoRefused);
+    if (size < 0)
+        return fail(op, kBadArgument, (text ? "limit " : "count ") + number(size) + " is negative",
+                    kIoRefused);
     if (const int32_t status = injected(op, bus_.pendingCommand())) return status;
+    const auto n = static_cast<std::size_t>(size);
     Transfer transfer;
     const int32_t status = runOnBus(
         op,
         [&](SimState &s, Bus &b, int64_t now) {
-            return b.receiveText(s, static_cast<std::size_t>(limit), last != 0, now);
+            return text ? b.receiveText(s, n, last != 0, now) : b.receive(s, n, last != 0, now);
         },
         transfer);
-    if (status == kOk) {
-        // At most `limit` characters and the terminator: limit + 1 bytes.
-        const std::size_t n = std::min(transfer.answer.size(), static_cast<std::size_t>(limit));
-        std::copy_n(transfer.answer.begin(), n, text);
-        text[n] = '\0';
-    }
-    return status;
+    if (status != kOk) return status;
+    // Never more than the caller's count, or limit characters and the terminator.
+    const std::size_t stored = std::min(transfer.answer.size(), n);
+    std::copy_n(transfer.answer.begin(), stored, target);
+    if (text) target[stored] = '\0';
+    return kOk;
 }
 
 } // namespace bxa7sim

@@ -60,8 +60,7 @@ private:
     int32_t doSetSlot(uint8_t slot, int32_t a, int32_t b);
     int32_t doCheck(int32_t bus, uint8_t *found);
     int32_t doSend(int32_t bus, const uint8_t *data, int32_t count, int32_t last);
-    int32_t doReceive(int32_t bus, uint8_t *data, int32_t count, int32_t last);
-    int32_t doReceiveString(int32_t bus, char *text, int32_t limit, int32_t last);
+    int32_t doRead(Operation op, int32_t bus, uint8_t *target, int32_t size, int32_t last);
 
     int32_t fail(Operation op, int32_t status, const std::string &what, const std::string &io);
     int32_t notOpenOrBadBus(Operation op, int32_t bus);

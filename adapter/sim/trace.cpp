@@ -69,16 +69,6 @@ TraceLine &TraceLine::text(const char *name, const char *value) {
     return *this;
 }
 
-TraceLine &TraceLine::word(const char *name, uint16_t value) {
-    char formatted[8];
-    std::snprintf(formatted, sizeof formatted, "0x%04X", value);
-    text_ += ' ';
-    text_ += name;
-    text_ += '=';
-    text_ += formatted;
-    return *this;
-}
-
 TraceLine &TraceLine::result(int64_t value) {
     return result(std::to_string(value));
 }

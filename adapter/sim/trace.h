@@ -22,7 +22,6 @@ public:
     TraceLine &arg(const char *name, int64_t value);
     TraceLine &bytes(const char *name, const uint8_t *data, int64_t count);
     TraceLine &text(const char *name, const char *text);
-    TraceLine &word(const char *name, uint16_t value); // 0x-prefixed, four digits
     // Starts the result part: " -> value".
     TraceLine &result(int64_t value);
     TraceLine &result(const std::string &formatted);
