@@ -98,7 +98,9 @@ TEST_F(ProcessTest, ControlProgramDrivesTheModule) {
     controlOk("signal Y off");
     controlOk("force 5v 0x8000");
     controlOk("force fw-date 1999-12-31");
-    ok("sleep 150");
+    // Gates of 500 ms, read between the first result (500 ms) and the second (1000 ms): wide
+    // enough that a loaded machine never lets a second result slip between the reads.
+    ok("write 23 0xF4 0x01 write 24 0xF4 0x01 sleep 600");
     // Ch X: result and new data; Ch Y: a result of nothing counted.
     EXPECT_EQ(ok("read 27 1 read 25 4 read 27 1 read 26 4 read 6 2 text 4 16"),
               "f0\n00 2d 31 01\ne0\n00 00 00 00\n00 80\n1999-12-31\n");
