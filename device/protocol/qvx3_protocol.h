@@ -9,6 +9,7 @@
 #ifndef QVX3_PROTOCOL_H
 #define QVX3_PROTOCOL_H
 
+#include <cmath>
 #include <cstdint>
 
 namespace qvx3 {
@@ -113,6 +114,17 @@ constexpr int32_t writePayload(uint8_t code) {
     case CMD_Duration_Y: return 2;
     default: return 0;
     }
+}
+
+// A scaled number as a 16-bit register value: the low 16 bits (two's complement) of `value`
+// truncated toward zero; 0 for NaN and infinities. A plain cast would be undefined outside
+// the register's range.
+inline uint16_t low16(double value) {
+    if (!std::isfinite(value)) return 0;
+    // fmod of an integral double is exact, and keeps the sign of the dividend.
+    double wrapped = std::fmod(std::trunc(value), 65536.0);
+    if (wrapped < 0) wrapped += 65536.0;
+    return static_cast<uint16_t>(wrapped);
 }
 
 } // namespace qvx3

@@ -6,7 +6,8 @@
 #ifndef QVX3_CONVERT_H
 #define QVX3_CONVERT_H
 
-#include <cmath>
+#include "qvx3_protocol.h"
+
 #include <cstdint>
 
 namespace qvx3 {
@@ -17,16 +18,6 @@ inline uint16_t le16(const uint8_t *bytes) {
 
 inline uint32_t le32(const uint8_t *bytes) {
     return static_cast<uint32_t>(le16(bytes)) | static_cast<uint32_t>(le16(bytes + 2)) << 16;
-}
-
-// The low 16 bits (two's complement) of `value` truncated toward zero; 0 for NaN and
-// infinities.
-inline uint16_t low16(double value) {
-    if (!std::isfinite(value)) return 0;
-    // fmod of an integral double is exact, and keeps the sign of the dividend.
-    double wrapped = std::fmod(std::trunc(value), 65536.0);
-    if (wrapped < 0) wrapped += 65536.0;
-    return static_cast<uint16_t>(wrapped);
 }
 
 // Amplification register: the gain in units of 1/256, truncated.

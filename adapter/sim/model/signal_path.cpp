@@ -1,31 +1,21 @@
 #include "signal_path.h"
 
+#include "qvx3_filters.h"
+
 #include <cmath>
 
 namespace bxa7sim {
 
 namespace {
 
-constexpr double kCornerK = 15915.494309189535; // 100000 / (2 pi)
-
-double powerOfTwo(uint8_t exponent) {
-    return static_cast<double>(uint32_t{1} << (exponent % 32));
-}
-
-// r = N - Alpha/2 - 1, rounded to single precision as the filter maths do.
-float lowPassRadicand(uint16_t alpha, uint8_t beta) {
-    return static_cast<float>(powerOfTwo(beta) - alpha * 0.5 - 1.0);
-}
+using qvx3::kCornerK;
+using qvx3::lowPassRadicand;
+using qvx3::powerOfTwo;
 
 } // namespace
 
 uint16_t lowPassAlpha(uint8_t beta) {
-    const double d = kLowPassDamping;
-    const float radicand = static_cast<float>(powerOfTwo(beta) + d * d - 1.0);
-    if (!(radicand > 0.0f)) return 0;
-    const double v = (std::sqrt(static_cast<double>(radicand)) - d) * (4.0 * d) + 0.5;
-    // v lies between 0.5 and 4 * 2^16 here, so the conversion is defined.
-    return static_cast<uint16_t>(static_cast<uint32_t>(v) & 0xFFFF);
+    return qvx3::alphaForDamping(beta, qvx3::kModuleDamping);
 }
 
 double lowPassCorner(uint16_t alpha, uint8_t beta) {

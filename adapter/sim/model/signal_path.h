@@ -23,11 +23,8 @@
 
 namespace bxa7sim {
 
-// The damping the module gives its low-pass filter: sqrt(3)/2 in single precision.
-constexpr float kLowPassDamping = 0.8660254f;
-
-// The Alpha the module uses with `beta`: the one that gives the damping kLowPassDamping,
-// computed exactly as the device library's QVX_3_GetLPF_Alpha does.
+// The Alpha the module uses with `beta`: the one that gives its damping of sqrt(3)/2, by the
+// same rule as the device library's QVX_3_GetLPF_Alpha.
 uint16_t lowPassAlpha(uint8_t beta);
 
 // Corner frequencies in Hz; the low-pass corner is 0 when its radicand is not positive.
