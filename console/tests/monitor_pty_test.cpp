@@ -138,9 +138,9 @@ protected:
     // Starts QVX-3-Test with `switches`; `fail` sets BXA7_SIM_FAIL. The bus is instant unless
     // `busHz` says otherwise.
     TmuxScreen &start(const std::vector<std::string> &switches, const std::string &fail = "",
-                      const std::string &busHz = "0") {
+                      const std::string &busHz = "0", int columns = kColumns) {
         TmuxScreen::Options options;
-        options.columns = kColumns;
+        options.columns = columns;
         options.rows = kRows;
         options.env = {"BXA7_SIM_STATE=" + state_, "BXA7_SIM_BUS_HZ=" + busHz,
                        "BXA7_SIM_FAIL=" + fail, "LC_ALL=C.UTF-8"};
@@ -280,6 +280,35 @@ TEST_F(MonitorTest, IndicatorsBlinkWhileNewDataComesAndTurnBlankWhenItStops) {
     EXPECT_EQ(stopped.first, both);
     EXPECT_EQ(stopped.second, blank);
     EXPECT_EQ(readCounterLine(at(lines(), 1)).value[1], "    0.0000Hz") << "the last value stays";
+}
+
+// A terminal narrower than the line wraps it once; every field keeps its place in the
+// wrapped line, and the line stays on its two rows instead of creeping down the screen.
+TEST_F(MonitorTest, CounterLineWrappedByANarrowTerminalStaysOnItsRows) {
+    constexpr int kNarrow = 50;
+    TmuxScreen &s = start({"-q"}, "", "0", kNarrow);
+    s.type("f");
+    auto joined = [](const Lines &l) {
+        std::string first = at(l, 1);
+        first.resize(kNarrow, ' ');
+        return first + at(l, 2);
+    };
+    Lines seen;
+    ASSERT_TRUE(waitUntil(
+        [&](const Lines &l) {
+            const CounterLine c = readCounterLine(joined(l));
+            return c.value[0] == " 1000.0000Hz" && c.value[1] == "12500.0000Hz";
+        },
+        seen))
+        << show(seen);
+    std::set<char> shownY;
+    for (const Lines &l : sample(milliseconds(1500))) {
+        ASSERT_EQ(l.size(), 2u) << show(l);
+        const CounterLine c = readCounterLine(joined(l));
+        ASSERT_TRUE(c.layout) << show(l);
+        shownY.insert(c.indicator[1]);
+    }
+    EXPECT_EQ(shownY, (std::set<char>{' ', '*'})) << "the Ch Y indicator on the second row";
 }
 
 // ---- Keys ----------------------------------------------------------------------------------
