@@ -1,8 +1,12 @@
 // The live monitors (counter monitor, uptime monitor), the one-shot uptime readout and the
 // uptime formatting they share.
 //
-// Both monitors write their line once, then rewrite single fields in place at the columns
-// the terminal reported after each piece of fixed text, on whatever row the cursor is on.
+// Both monitors write their line once, then rewrite single fields in place at the positions
+// the terminal reported after each piece of fixed text. Positions are kept relative to the
+// row the line starts on, so that a terminal narrower than the line, which wraps it onto a
+// second row, shows every field where its fixed text left room for it instead of drifting a
+// row down (and scrolling) with every cycle. After a failure report the line starts afresh
+// on the row below the report.
 // A cycle runs about a thousand times a second, so it allocates nothing and writes a field
 // only when its value may have changed on screen.
 #include "commands.h"
@@ -43,16 +47,29 @@ double ElapsedMs(uint32_t since, uint32_t now)
     return static_cast<double>(static_cast<uint32_t>(now - since));
 }
 
-// A field of a monitor line: its column and how many characters it shows now.
-struct Field {
+// A place on a monitor line: its column, and its row counted from the line's first row
+// (1 when a narrow terminal wrapped the line before it).
+struct Place {
     int column = 1;
-    int shown = 0;
+    int row = 0;
 };
 
-void MoveTo(const Field &field)
+// The cursor's place on the line that starts on `lineRow`.
+Place Here(int lineRow)
 {
-    term::gotoxy(field.column, term::wherey());
+    return Place{term::wherex(), term::wherey() - lineRow};
 }
+
+void MoveTo(const Place &place, int lineRow)
+{
+    term::gotoxy(place.column, lineRow + place.row);
+}
+
+// A field of a monitor line: where it starts and how many characters it shows now.
+struct Field {
+    Place place;
+    int shown = 0;
+};
 
 // Blanks out what an earlier, longer value left behind, so that a shorter value does not
 // read as a different number ("999.50" over "1000.00" must not show "999.500").
@@ -88,8 +105,9 @@ bool EndRequested()
 }
 
 struct CounterLine {
+    int row = 1; // the row the line starts on
     Field value[2];
-    int indicatorColumn[2] = {1, 1};
+    Place indicator[2];
     uint32_t indicatorTime = 0;
 };
 
@@ -98,7 +116,7 @@ void UpdateIndicators(const CounterLine &line)
     for (int ch = 0; ch < 2; ++ch) {
         s_indicator[ch] = s_newData[ch] ? !s_indicator[ch] : 0;
         s_newData[ch] = 0;
-        term::gotoxy(line.indicatorColumn[ch], term::wherey());
+        MoveTo(line.indicator[ch], line.row);
         term::cprintf("%c", s_indicator[ch] ? '*' : ' ');
     }
 }
@@ -107,8 +125,10 @@ void UpdateIndicators(const CounterLine &line)
 void CounterCycle(CounterLine &line)
 {
     uint8_t state = 0;
-    if (Failed(QVX_3_GetState(&state), "QVX_3_GetState"))
+    if (Failed(QVX_3_GetState(&state), "QVX_3_GetState")) {
+        line.row = term::wherey();
         return;
+    }
     for (int ch = 0; ch < 2; ++ch)
         if (state & kNewDataBit[ch])
             s_newData[ch] = 1;
@@ -123,18 +143,22 @@ void CounterCycle(CounterLine &line)
         if (!(state & kValueReadyBit[ch]))
             continue;
         if (Failed(QVX_3_GetFrequency(static_cast<uint8_t>(ch), &s_frequency[ch]),
-                   "QVX_3_GetFrequency"))
+                   "QVX_3_GetFrequency")) {
+            line.row = term::wherey();
             return;
-        MoveTo(line.value[ch]);
+        }
+        MoveTo(line.value[ch].place, line.row);
         const int written = s_frequency[ch] < 0.0 ? term::cprintf("    Overflow")
                                                   : term::cprintf("%10.4lfHz", s_frequency[ch]);
         Shown(line.value[ch], written);
     }
     // Parked on the blank before the Ch X value, out of the way of every field.
-    term::gotoxy(std::max(line.value[0].column - 1, 1), term::wherey());
+    const Place &x = line.value[0].place;
+    term::gotoxy(std::max(x.column - 1, 1), line.row + x.row);
 }
 
 struct UptimeLine {
+    int row = 1; // the row the line starts on
     Field uptime;
     Field difference;
     Field queries;
@@ -148,8 +172,10 @@ struct UptimeLine {
 // One query cycle of the uptime monitor; a failure ends it early (reported by Failed).
 void UptimeCycle(UptimeLine &line)
 {
-    if (Failed(QVX_3_GetUptime(&s_uptime), "QVX_3_GetUptime"))
+    if (Failed(QVX_3_GetUptime(&s_uptime), "QVX_3_GetUptime")) {
+        line.row = term::wherey();
         return;
+    }
     ++line.queryCount;
     const uint32_t now = term::clock();
     if (!line.haveReference) {
@@ -158,17 +184,17 @@ void UptimeCycle(UptimeLine &line)
     }
 
     if (s_uptime - s_lastShownUptime > kUptimeStep) {
-        MoveTo(line.uptime);
+        MoveTo(line.uptime.place, line.row);
         PrintUptime(s_uptime, 1);
         s_lastShownUptime = s_uptime;
-        MoveTo(line.difference);
+        MoveTo(line.difference.place, line.row);
         const double drift =
             (s_uptime - line.referenceUptime) - ElapsedMs(line.t0, now) * 0.001;
         Shown(line.difference, term::cprintf("%5.2lfs", drift));
     }
 
     if (ElapsedMs(line.queriesTime, now) > kQueriesPeriodMs) {
-        MoveTo(line.queries);
+        MoveTo(line.queries.place, line.row);
         const double perSecond = line.queryCount * 1000.0 / ElapsedMs(line.t0, now);
         Shown(line.queries, term::cprintf("%.2lf", perSecond));
         line.queriesTime = now;
@@ -182,14 +208,15 @@ void CounterMonitor()
     PrintMonitorHeading("Getting data measured by the counters:\n");
 
     CounterLine line;
+    line.row = term::wherey();
     term::cprintf("Measured data: Ch X: ");
-    line.value[0].column = term::wherex();
+    line.value[0].place = Here(line.row);
     term::cprintf("%13s", "");
-    line.indicatorColumn[0] = term::wherex();
+    line.indicator[0] = Here(line.row);
     term::cprintf("    Ch Y: ");
-    line.value[1].column = term::wherex();
+    line.value[1].place = Here(line.row);
     term::cprintf("%13s", "");
-    line.indicatorColumn[1] = term::wherex();
+    line.indicator[1] = Here(line.row);
 
     line.indicatorTime = term::clock();
     do
@@ -202,12 +229,13 @@ void UptimeMonitor()
     PrintMonitorHeading("Getting uptime:\n");
 
     UptimeLine line;
+    line.row = term::wherey();
     term::cprintf("Device uptime: ");
-    line.uptime.column = term::wherex();
+    line.uptime.place = Here(line.row);
     term::cprintf("               Diff. to PC/s: ");
-    line.difference.column = term::wherex();
+    line.difference.place = Here(line.row);
     term::cprintf("               Queries/s: ");
-    line.queries.column = term::wherex();
+    line.queries.place = Here(line.row);
 
     line.t0 = term::clock();
     line.queriesTime = line.t0;

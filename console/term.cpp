@@ -659,6 +659,7 @@ void gotoxy(int x, int y) { session().gotoxy(x, y); }
 int wherex() { return session().wherex(); }
 int wherey() { return session().wherey(); }
 void clreol() { session().clreol(); }
+void flush() { session().flush(); }
 int kbhit() { return session().kbhit(); }
 int getch() { return session().getch(); }
 Reply readInt(int &value) { return session().readInt(value); }

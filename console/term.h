@@ -72,6 +72,11 @@ int wherey();
 // Clears from the cursor to the end of its row; the cursor stays.
 void clreol();
 
+// Writes out at once what printf() and cprintf() have buffered (the layer does so itself
+// before it waits or polls, at line ends on a terminal, and at exit). For code that hands
+// standard output on, e.g. to a child process or a test that captures it.
+void flush();
+
 // Non-zero when a key (or the end of the input) is waiting; never blocks.
 int kbhit();
 

@@ -1,6 +1,7 @@
 // PrintUptime: rounding, the three layouts, the line end that only standard output gets,
 // and the defined outcome for times that do not fit the display.
 #include "commands.h"
+#include "term.h"
 
 #include <gtest/gtest.h>
 
@@ -19,6 +20,7 @@ std::string Printed(double seconds, uint8_t toConsole)
 {
     testing::internal::CaptureStdout();
     PrintUptime(seconds, toConsole);
+    term::flush(); // the layer holds output until the program waits; the capture ends now
     return testing::internal::GetCapturedStdout();
 }
 

@@ -265,6 +265,15 @@ std::pair<int, int> TmuxScreen::cursor() {
     return {x + 1, y + 1};
 }
 
+termios TmuxScreen::settings() {
+    termios t{};
+    const int fd = open(display("#{pane_tty}").c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK);
+    const bool read = fd >= 0 && tcgetattr(fd, &t) == 0;
+    if (fd >= 0) close(fd);
+    if (!read) throw std::runtime_error("tcgetattr on the pane's terminal failed");
+    return t;
+}
+
 bool TmuxScreen::waitFor(const std::string &text, Deadline deadline) {
     const auto end = Clock::now() + deadline;
     for (;;) {

@@ -121,6 +121,9 @@ public:
     std::string row(int y);
     // The cursor, 1-based column and row of the visible screen.
     std::pair<int, int> cursor();
+    // The pane's terminal settings now: tells, for one, when the program has taken key mode,
+    // so that keys sent from then on are not echoed by the terminal.
+    termios settings();
 
     // Polls the screen until `text` is on it; true when it appeared before the deadline.
     bool waitFor(const std::string &text, Deadline deadline = kPatience);
