@@ -11,10 +11,8 @@
 #include <string>
 #include <thread>
 
-#include <pty.h>
 #include <signal.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
 namespace {
 
@@ -65,22 +63,6 @@ bool waitForKeyMode(const PtyProcess &p, const termios &before) {
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     return true;
-}
-
-// A terminal as a user might have set it up, with a few settings away from the defaults so
-// that giving back "something sane" is not enough to pass.
-termios userSettings() {
-    int master = -1, slave = -1;
-    termios t{};
-    if (openpty(&master, &slave, nullptr, nullptr, nullptr) == 0) {
-        tcgetattr(slave, &t);
-        close(master);
-        close(slave);
-    }
-    t.c_cc[VERASE] = 0x08;
-    t.c_iflag |= IXANY;
-    t.c_lflag &= ~static_cast<tcflag_t>(ECHOCTL);
-    return t;
 }
 
 // A session as a person has it: the help text at start, keys without a command ignored, a
@@ -163,7 +145,7 @@ TEST(ConsoleOnTerminal, TerminalIsGivenBack) {
         {"Ctrl-C", [](PtyProcess &p) { p.send("\x03"); }, SIGINT},
         {"SIGTERM", [](PtyProcess &p) { kill(p.pid(), SIGTERM); }, SIGTERM},
     };
-    const termios before = userSettings();
+    const termios before = ptytest::userSettings();
     for (const WayOut &way : ways) {
         TempDir dir;
         PtyProcess::Options options;

@@ -30,22 +30,6 @@ std::vector<std::string> probe(std::initializer_list<std::string> steps) {
     return argv;
 }
 
-// A terminal as a user might have set it up, with a few settings away from the defaults so
-// that giving back "something sane" is not enough to pass.
-termios userSettings() {
-    int master = -1, slave = -1;
-    termios t{};
-    if (openpty(&master, &slave, nullptr, nullptr, nullptr) == 0) {
-        tcgetattr(slave, &t);
-        close(master);
-        close(slave);
-    }
-    t.c_cc[VERASE] = 0x08;
-    t.c_iflag |= IXANY;
-    t.c_lflag &= ~static_cast<tcflag_t>(ECHOCTL);
-    return t;
-}
-
 std::string readFile(const std::string &path) {
     std::ifstream in(path);
     std::stringstream s;
@@ -176,7 +160,7 @@ TEST(PtyRestore, TerminalIsGivenBackOnEveryWayOut) {
         {"abort", {"r", "w100", "A"}, [](PtyProcess &) {}, SIGABRT},
         {"segmentation fault", {"r", "w100", "S"}, [](PtyProcess &) {}, SIGSEGV},
     };
-    const termios before = userSettings();
+    const termios before = ptytest::userSettings();
     for (const WayOut &way : ways) {
         PtyProcess::Options options;
         options.settings = &before;
