@@ -209,8 +209,9 @@ TEST(PtyRestore, CtrlZThenFgResumesInKeyMode) {
     ASSERT_TRUE(s.waitFor("key 0 72")) << s.screen();
     s.keys({"Escape"});
     ASSERT_TRUE(s.waitFor("done"));
-    s.type("stty -g > after; echo saved\n");
-    ASSERT_TRUE(s.waitFor("saved"));
+    // The echoed command line must not hold the text awaited, or the file may be read early.
+    s.type("stty -g > after; echo sa''ved\n");
+    ASSERT_TRUE(s.waitFor("saved")) << s.screen();
     const std::string before = readFile(s.directory() + "/before");
     ASSERT_FALSE(before.empty());
     EXPECT_EQ(readFile(s.directory() + "/stopped"), before);
