@@ -167,6 +167,20 @@ bool sameSettings(const termios &a, const termios &b) {
            cfgetispeed(&a) == cfgetispeed(&b) && cfgetospeed(&a) == cfgetospeed(&b);
 }
 
+termios userSettings() {
+    int master = -1, slave = -1;
+    termios t{};
+    if (openpty(&master, &slave, nullptr, nullptr, nullptr) == 0) {
+        tcgetattr(slave, &t);
+        close(master);
+        close(slave);
+    }
+    t.c_cc[VERASE] = 0x08;
+    t.c_iflag |= IXANY;
+    t.c_lflag &= ~static_cast<tcflag_t>(ECHOCTL);
+    return t;
+}
+
 std::string describe(const termios &t) {
     char text[160];
     std::snprintf(text, sizeof text, "iflag=%#o oflag=%#o cflag=%#o lflag=%#o", t.c_iflag,

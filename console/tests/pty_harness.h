@@ -83,6 +83,10 @@ private:
     std::string output_;
 };
 
+// A terminal as a user might have set it up, with a few settings away from the defaults so
+// that a program giving back "something sane" instead of what it found is caught.
+termios userSettings();
+
 // True when both hold the same settings: modes, control characters and speeds.
 bool sameSettings(const termios &a, const termios &b);
 // The settings in a form for failure messages.

@@ -30,22 +30,6 @@ std::vector<std::string> probe(std::initializer_list<std::string> steps) {
     return argv;
 }
 
-// A terminal as a user might have set it up, with a few settings away from the defaults so
-// that giving back "something sane" is not enough to pass.
-termios userSettings() {
-    int master = -1, slave = -1;
-    termios t{};
-    if (openpty(&master, &slave, nullptr, nullptr, nullptr) == 0) {
-        tcgetattr(slave, &t);
-        close(master);
-        close(slave);
-    }
-    t.c_cc[VERASE] = 0x08;
-    t.c_iflag |= IXANY;
-    t.c_lflag &= ~static_cast<tcflag_t>(ECHOCTL);
-    return t;
-}
-
 std::string readFile(const std::string &path) {
     std::ifstream in(path);
     std::stringstream s;
@@ -176,7 +160,7 @@ TEST(PtyRestore, TerminalIsGivenBackOnEveryWayOut) {
         {"abort", {"r", "w100", "A"}, [](PtyProcess &) {}, SIGABRT},
         {"segmentation fault", {"r", "w100", "S"}, [](PtyProcess &) {}, SIGSEGV},
     };
-    const termios before = userSettings();
+    const termios before = ptytest::userSettings();
     for (const WayOut &way : ways) {
         PtyProcess::Options options;
         options.settings = &before;
@@ -225,8 +209,9 @@ TEST(PtyRestore, CtrlZThenFgResumesInKeyMode) {
     ASSERT_TRUE(s.waitFor("key 0 72")) << s.screen();
     s.keys({"Escape"});
     ASSERT_TRUE(s.waitFor("done"));
-    s.type("stty -g > after; echo saved\n");
-    ASSERT_TRUE(s.waitFor("saved"));
+    // The echoed command line must not hold the text awaited, or the file may be read early.
+    s.type("stty -g > after; echo sa''ved\n");
+    ASSERT_TRUE(s.waitFor("saved")) << s.screen();
     const std::string before = readFile(s.directory() + "/before");
     ASSERT_FALSE(before.empty());
     EXPECT_EQ(readFile(s.directory() + "/stopped"), before);

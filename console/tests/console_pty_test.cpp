@@ -1,0 +1,177 @@
+// QVX-3-Test on a real terminal, on the simulated module: what a user sees on the screen,
+// and the terminal given back as it was found. Each test has its own adapter state file.
+#include "pty_harness.h"
+#include "temp_dir.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <functional>
+#include <string>
+#include <thread>
+
+#include <signal.h>
+#include <sys/wait.h>
+
+namespace {
+
+using ptytest::PtyProcess;
+using ptytest::TmuxScreen;
+
+const std::string kConsole = QVX3_CONSOLE_PROGRAM;
+
+// The last line of the help text: once it is shown the program waits for keys.
+const char kHelpEnd[] = "by 'b'. Example: 123, 7Bh, and 1111011b specify the same number.";
+
+const char kHelp[] =
+    "Press (if not explicitly specified, the case doesn't matter):\n"
+    "    'q' to scan RVL for the device,     'o/O' to get/set RVL slot number,\n"
+    "    'l/L' to get/set LPF frequency,     'h/H' to get/set HPF frequency,\n"
+    "    'a/A' to get/set amplification,     's/S' to get/set polarity,\n"
+    "    't/T' to get/set threshold,         'm/M' to get/set measurement duration,\n"
+    "    'f' to get data measured by the counters,\n"
+    "    'k' to get housekeeping data,       'c' to get clock frequencies,\n"
+    "    'd' to get firmware date,           'v' to get firmware version,\n"
+    "    'p' to get product identification,  'n' to get product number,\n"
+    "    'u/U' to get uptime, U: continuously,\n"
+    "    'Esc' to stop,                      '?' for this help...\n"
+    "Note:\n"
+    "  Integral values can be entered in decimal, hexadecimal, or binary formats.\n"
+    "  The hexadecimal format can be specified by the postfix 'h', the binary format\n"
+    "  by 'b'. Example: 123, 7Bh, and 1111011b specify the same number.\n";
+
+// The simulated adapter of one test: its state file in the test's own directory, an
+// instant bus.
+std::vector<std::string> simulatedAdapter(const TempDir &dir) {
+    return {"BXA7_SIM_STATE=" + dir.file("state"), "BXA7_SIM_BUS_HZ=0"};
+}
+
+// What the program showed until it ended (tmux then adds its own note on the pane).
+std::string shownByProgram(TmuxScreen &s) {
+    std::string shown = s.transcript();
+    shown.erase(std::min(shown.find("\nPane is dead"), shown.size()));
+    while (!shown.empty() && shown.back() == '\n') shown.pop_back();
+    return shown;
+}
+
+// True once the program has taken key mode: the settings differ from `before`.
+bool waitForKeyMode(const PtyProcess &p, const termios &before) {
+    const auto end = std::chrono::steady_clock::now() + ptytest::kPatience;
+    while (ptytest::sameSettings(p.settings(), before)) {
+        if (std::chrono::steady_clock::now() > end) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return true;
+}
+
+// A session as a person has it: the help text at start, keys without a command ignored, a
+// reply typed at a prompt visible beside it, Esc ending the run. The whole screen is
+// compared, so a stray character from an ignored key fails the test.
+TEST(ConsoleOnTerminal, HelpKeysEchoedReplyAndEsc) {
+    TempDir dir;
+    TmuxScreen s({kConsole}, {80, 40, simulatedAdapter(dir)});
+    ASSERT_TRUE(s.waitFor(kHelpEnd)) << s.screen();
+    s.keys({"Up", "F5", "C-Left", "F12", "x"});
+    s.type("T");
+    ASSERT_TRUE(s.waitFor("Enter the channel number (X=0, Y=1):")) << s.screen();
+    s.type("1");
+    s.keys({"Enter"});
+    ASSERT_TRUE(s.waitFor("(0.001V-5.000V):")) << s.screen();
+    s.type("2.5");
+    ASSERT_TRUE(s.waitFor("(0.001V-5.000V): 2.5")) << "the reply is echoed\n" << s.screen();
+    s.keys({"Enter"});
+    s.type("t");
+    ASSERT_TRUE(s.waitFor("Ch Y: 2.500V")) << s.screen();
+    s.keys({"Escape"});
+    ASSERT_TRUE(s.waitExit()) << s.screen();
+    EXPECT_EQ(s.exitStatus(), 0);
+    // The screen shows the tab as blanks.
+    EXPECT_EQ(shownByProgram(s), std::string("Communication port opened\n"
+                                          "Buffers flushed\n") +
+                                  kHelp +
+                                  "Enter the channel number (X=0, Y=1): 1\n"
+                                  "Enter the new threshold in V (0.001V-5.000V): 2.5\n"
+                                  "Ch X: 0.100V    Ch Y: 2.500V\n"
+                                  "Program finished")
+        << shownByProgram(s);
+}
+
+// On a terminal a reply that leaves characters over hands them to the next reply, never to
+// the keys: 7Bh at the Tau prompt sets Tau 7, the key h then reads the filters, and Bh
+// answers the slot prompt at once as hexadecimal 11.
+TEST(ConsoleOnTerminal, LeftoverOfAReplyMeetsTheNextReply) {
+    TempDir dir;
+    TmuxScreen s({kConsole}, {80, 40, simulatedAdapter(dir)});
+    ASSERT_TRUE(s.waitFor(kHelpEnd)) << s.screen(); // keys typed earlier would be echoed
+    s.type("H");
+    ASSERT_TRUE(s.waitFor("Enter the channel number (X=0, Y=1):")) << s.screen();
+    s.type("0");
+    s.keys({"Enter"});
+    ASSERT_TRUE(s.waitFor("Enter the HPF tau parameter (1-20):")) << s.screen();
+    s.type("7Bh");
+    s.keys({"Enter"});
+    s.type("h");
+    ASSERT_TRUE(s.waitFor("(Tau=7)")) << s.screen();
+    s.type("O");
+    ASSERT_TRUE(s.waitFor("Enter the new RVL slot number:")) << s.screen();
+    s.type("o");
+    ASSERT_TRUE(s.waitFor("RVL slot number: 0Bh (11)")) << s.screen();
+    s.keys({"Escape"});
+    ASSERT_TRUE(s.waitExit()) << s.screen();
+    const std::string shown = shownByProgram(s);
+    ASSERT_NE(shown.find(kHelpEnd), std::string::npos) << shown;
+    // What follows the help text and its line end.
+    EXPECT_EQ(shown.substr(std::min(shown.find(kHelpEnd) + sizeof kHelpEnd, shown.size())),
+              "Enter the channel number (X=0, Y=1): 0\n"
+              "Enter the HPF tau parameter (1-20): 7Bh\n"
+              "Ch X HPF: 124.340Hz (Tau=7)     Ch Y HPF: 62.170Hz (Tau=8)\n"
+              "Enter the new RVL slot number: RVL slot number: 0Bh (11)\n"
+              "Program finished")
+        << "the slot prompt must not wait for the user\n"
+        << s.transcript();
+}
+
+struct WayOut {
+    const char *name;
+    std::function<void(PtyProcess &)> act;
+    int signal; // 0: a normal exit with status 0
+};
+
+// The terminal's settings after the run equal those before it, however the run ends.
+TEST(ConsoleOnTerminal, TerminalIsGivenBack) {
+    const WayOut ways[] = {
+        {"Esc", [](PtyProcess &p) { p.send("\x1b"); }, 0},
+        {"Ctrl-C", [](PtyProcess &p) { p.send("\x03"); }, SIGINT},
+        {"SIGTERM", [](PtyProcess &p) { kill(p.pid(), SIGTERM); }, SIGTERM},
+    };
+    const termios before = ptytest::userSettings();
+    for (const WayOut &way : ways) {
+        TempDir dir;
+        PtyProcess::Options options;
+        options.settings = &before;
+        options.env = simulatedAdapter(dir);
+        PtyProcess p({kConsole}, options);
+        ASSERT_TRUE(p.waitFor(kHelpEnd)) << way.name << "\n" << p.output();
+        ASSERT_TRUE(waitForKeyMode(p, before)) << way.name << ": no key mode";
+        way.act(p);
+        ASSERT_TRUE(p.waitExit()) << way.name;
+        EXPECT_TRUE(ptytest::sameSettings(p.settings(), before))
+            << way.name << "\n before " << ptytest::describe(before) << "\n after  "
+            << ptytest::describe(p.settings());
+        const int st = p.status();
+        if (way.signal == 0) {
+            EXPECT_TRUE(WIFEXITED(st) && WEXITSTATUS(st) == 0) << way.name << " status " << st;
+            const std::string &out = p.output();
+            const std::string last = "\r\nProgram finished";
+            EXPECT_EQ(out.substr(out.size() - std::min(out.size(), last.size())), last)
+                << way.name << ": Program finished comes last\n"
+                << out;
+        } else {
+            EXPECT_TRUE(WIFSIGNALED(st) && WTERMSIG(st) == way.signal)
+                << way.name << ": dies of its signal, status " << st;
+        }
+    }
+}
+
+} // namespace
