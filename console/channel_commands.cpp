@@ -28,10 +28,13 @@ constexpr float kMaxDuration = 10.0f;
 // The damping the LPF is set for; the module picks the Alpha that gives it with a Beta.
 const float kLowPassDamping = static_cast<float>(std::sqrt(3.0) / 2.0);
 
-char Letter(uint8_t channel) { return channel == 0 ? 'X' : 'Y'; }
+char Letter(uint8_t channel) {
+    return channel == 0 ? 'X' : 'Y';
+}
 
-const char *PolarityName(unsigned polarity) { return polarity ? "negative" : "positive"; }
-
+const char *PolarityName(unsigned polarity) {
+    return polarity ? "negative" : "positive";
+}
 
 // The reply readers; false when the input has ended, after closing the prompt's line.
 bool ReadIntReply(int &value) {

@@ -20,31 +20,19 @@ struct Command {
 
 // Tried in this order; the first match runs. Esc is handled before.
 constexpr Command kCommands[] = {
-    {false, '?', PrintHelp},
-    {false, 'o', ReadSlot},
-    {false, 'O', SetSlot},
-    {true, 'Q', ScanBus},
-    {true, 'D', ShowFirmwareDate},
-    {true, 'V', ShowFirmwareVersion},
-    {true, 'P', ShowProductId},
-    {true, 'N', ShowProductNumber},
+    {false, '?', PrintHelp},        {false, 'o', ReadSlot},
+    {false, 'O', SetSlot},          {true, 'Q', ScanBus},
+    {true, 'D', ShowFirmwareDate},  {true, 'V', ShowFirmwareVersion},
+    {true, 'P', ShowProductId},     {true, 'N', ShowProductNumber},
     {false, 'u', UptimeReadout}, // the folded U, split by case
-    {false, 'U', UptimeMonitor},
-    {true, 'K', ShowHousekeeping},
-    {true, 'C', ShowClocks},
-    {false, 'a', ReadAmplification},
-    {false, 'A', SetAmplification},
-    {false, 's', ReadPolarity},
-    {false, 'S', SetPolarity},
-    {false, 'l', ReadLowPass},
-    {false, 'L', SetLowPass},
-    {false, 'h', ReadHighPass},
-    {false, 'H', SetHighPass},
-    {false, 't', ReadThreshold},
-    {false, 'T', SetThreshold},
-    {false, 'm', ReadDuration},
-    {false, 'M', SetDuration},
-    {false, 'f', CounterMonitor},
+    {false, 'U', UptimeMonitor},    {true, 'K', ShowHousekeeping},
+    {true, 'C', ShowClocks},        {false, 'a', ReadAmplification},
+    {false, 'A', SetAmplification}, {false, 's', ReadPolarity},
+    {false, 'S', SetPolarity},      {false, 'l', ReadLowPass},
+    {false, 'L', SetLowPass},       {false, 'h', ReadHighPass},
+    {false, 'H', SetHighPass},      {false, 't', ReadThreshold},
+    {false, 'T', SetThreshold},     {false, 'm', ReadDuration},
+    {false, 'M', SetDuration},      {false, 'f', CounterMonitor},
 };
 
 // Runs the command of `key`; any key without one is ignored.

@@ -11,31 +11,31 @@
 void CommandLoop();
 
 // Information and slot commands.
-void PrintHelp();         // ?
-void ReadSlot();          // o
-void SetSlot();           // O
-void ScanBus();           // q Q
-void ShowFirmwareDate();  // d D
+void PrintHelp();           // ?
+void ReadSlot();            // o
+void SetSlot();             // O
+void ScanBus();             // q Q
+void ShowFirmwareDate();    // d D
 void ShowFirmwareVersion(); // v V
-void ShowProductId();     // p P
-void ShowProductNumber(); // n N
-void ShowHousekeeping();  // k K
-void ShowClocks();        // c C
+void ShowProductId();       // p P
+void ShowProductNumber();   // n N
+void ShowHousekeeping();    // k K
+void ShowClocks();          // c C
 
 // Channel setting commands. AskChannel prompts for the channel; on false the command ends.
 bool AskChannel(uint8_t &channel);
-void ReadAmplification();  // a
-void SetAmplification();   // A
-void ReadPolarity();       // s
-void SetPolarity();        // S
-void ReadLowPass();        // l
-void SetLowPass();         // L
-void ReadHighPass();       // h
-void SetHighPass();        // H
-void ReadThreshold();      // t
-void SetThreshold();       // T
-void ReadDuration();       // m
-void SetDuration();        // M
+void ReadAmplification(); // a
+void SetAmplification();  // A
+void ReadPolarity();      // s
+void SetPolarity();       // S
+void ReadLowPass();       // l
+void SetLowPass();        // L
+void ReadHighPass();      // h
+void SetHighPass();       // H
+void ReadThreshold();     // t
+void SetThreshold();      // T
+void ReadDuration();      // m
+void SetDuration();       // M
 
 // Live monitors and the uptime readout. A monitor rewrites one line in place until Esc or
 // the end of the input, then ends the line with "\n"; a failed query is reported through

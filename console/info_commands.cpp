@@ -9,7 +9,6 @@
 
 namespace {
 
-
 // Prints `label`, then "n/a" for a reading that is below zero or not a number, else the
 // reading times `scale` with `format`. The test is made on the reading as delivered.
 void PrintReading(const char *label, float reading, double scale, const char *format) {

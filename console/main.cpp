@@ -45,9 +45,14 @@ bool ReadSwitches(int argc, char *argv[]) {
             return false;
         }
         switch (std::toupper(static_cast<unsigned char>(element[1]))) {
-        case 'D': debug = true; break;
-        case 'Q': quiet = true; break;
-        default: return false;
+        case 'D':
+            debug = true;
+            break;
+        case 'Q':
+            quiet = true;
+            break;
+        default:
+            return false;
         }
     }
     g_debugMode = debug;

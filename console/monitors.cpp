@@ -42,8 +42,7 @@ uint8_t s_newData[2] = {0, 0};
 uint8_t s_indicator[2] = {0, 0};
 
 // Milliseconds from `since` to `now` on the wrapping 32-bit clock.
-double ElapsedMs(uint32_t since, uint32_t now)
-{
+double ElapsedMs(uint32_t since, uint32_t now) {
     return static_cast<double>(static_cast<uint32_t>(now - since));
 }
 
@@ -55,13 +54,11 @@ struct Place {
 };
 
 // The cursor's place on the line that starts on `lineRow`.
-Place Here(int lineRow)
-{
+Place Here(int lineRow) {
     return Place{term::wherex(), term::wherey() - lineRow};
 }
 
-void MoveTo(const Place &place, int lineRow)
-{
+void MoveTo(const Place &place, int lineRow) {
     term::gotoxy(place.column, lineRow + place.row);
 }
 
@@ -73,25 +70,20 @@ struct Field {
 
 // Blanks out what an earlier, longer value left behind, so that a shorter value does not
 // read as a different number ("999.50" over "1000.00" must not show "999.500").
-void Shown(Field &field, int written)
-{
-    if (written < field.shown)
-        term::cprintf("%*s", field.shown - written, "");
+void Shown(Field &field, int written) {
+    if (written < field.shown) term::cprintf("%*s", field.shown - written, "");
     field.shown = std::max(written, 0);
 }
 
-void PrintMonitorHeading(const char *heading)
-{
+void PrintMonitorHeading(const char *heading) {
     PrintHeading(heading);
-    if (!g_quietMode)
-        term::printf("Press 'Esc' to quit\n");
+    if (!g_quietMode) term::printf("Press 'Esc' to quit\n");
 }
 
 // The end of every cycle, failed ones included, so that a module that stopped answering
 // cannot keep the user in the monitor. Returns true when the monitor is to end: on Esc or
 // the end of the input. Any other key is dropped and the next cycle follows without pause.
-bool EndRequested()
-{
+bool EndRequested() {
     if (!term::kbhit()) {
         term::Sleep(1);
         return false;
@@ -111,8 +103,7 @@ struct CounterLine {
     uint32_t indicatorTime = 0;
 };
 
-void UpdateIndicators(const CounterLine &line)
-{
+void UpdateIndicators(const CounterLine &line) {
     for (int ch = 0; ch < 2; ++ch) {
         s_indicator[ch] = s_newData[ch] ? !s_indicator[ch] : 0;
         s_newData[ch] = 0;
@@ -122,16 +113,14 @@ void UpdateIndicators(const CounterLine &line)
 }
 
 // One query cycle of the counter monitor; a failure ends it early (reported by Failed).
-void CounterCycle(CounterLine &line)
-{
+void CounterCycle(CounterLine &line) {
     uint8_t state = 0;
     if (Failed(QVX_3_GetState(&state), "QVX_3_GetState")) {
         line.row = term::wherey();
         return;
     }
     for (int ch = 0; ch < 2; ++ch)
-        if (state & kNewDataBit[ch])
-            s_newData[ch] = 1;
+        if (state & kNewDataBit[ch]) s_newData[ch] = 1;
 
     const uint32_t now = term::clock();
     if (ElapsedMs(line.indicatorTime, now) > kIndicatorPeriodMs) {
@@ -140,8 +129,7 @@ void CounterCycle(CounterLine &line)
     }
 
     for (int ch = 0; ch < 2; ++ch) {
-        if (!(state & kValueReadyBit[ch]))
-            continue;
+        if (!(state & kValueReadyBit[ch])) continue;
         if (Failed(QVX_3_GetFrequency(static_cast<uint8_t>(ch), &s_frequency[ch]),
                    "QVX_3_GetFrequency")) {
             line.row = term::wherey();
@@ -170,8 +158,7 @@ struct UptimeLine {
 };
 
 // One query cycle of the uptime monitor; a failure ends it early (reported by Failed).
-void UptimeCycle(UptimeLine &line)
-{
+void UptimeCycle(UptimeLine &line) {
     if (Failed(QVX_3_GetUptime(&s_uptime), "QVX_3_GetUptime")) {
         line.row = term::wherey();
         return;
@@ -188,8 +175,7 @@ void UptimeCycle(UptimeLine &line)
         PrintUptime(s_uptime, 1);
         s_lastShownUptime = s_uptime;
         MoveTo(line.difference.place, line.row);
-        const double drift =
-            (s_uptime - line.referenceUptime) - ElapsedMs(line.t0, now) * 0.001;
+        const double drift = (s_uptime - line.referenceUptime) - ElapsedMs(line.t0, now) * 0.001;
         Shown(line.difference, term::cprintf("%5.2lfs", drift));
     }
 
@@ -203,8 +189,7 @@ void UptimeCycle(UptimeLine &line)
 
 } // namespace
 
-void CounterMonitor()
-{
+void CounterMonitor() {
     PrintMonitorHeading("Getting data measured by the counters:\n");
 
     CounterLine line;
@@ -224,8 +209,7 @@ void CounterMonitor()
     while (!EndRequested());
 }
 
-void UptimeMonitor()
-{
+void UptimeMonitor() {
     PrintMonitorHeading("Getting uptime:\n");
 
     UptimeLine line;
@@ -244,17 +228,14 @@ void UptimeMonitor()
     while (!EndRequested());
 }
 
-void UptimeReadout()
-{
+void UptimeReadout() {
     PrintHeading("Getting uptime:\n");
-    if (Failed(QVX_3_GetUptime(&s_uptime), "QVX_3_GetUptime"))
-        return;
+    if (Failed(QVX_3_GetUptime(&s_uptime), "QVX_3_GetUptime")) return;
     term::printf("Uptime: ");
     PrintUptime(s_uptime, 0);
 }
 
-void PrintUptime(double seconds, uint8_t toConsole)
-{
+void PrintUptime(double seconds, uint8_t toConsole) {
     // Hundredths, rounded half up before the split so that 59.999 s reads 1:00.00. Counted
     // in 64 bits: a module uptime above 497 days does not fit 32-bit hundredths.
     constexpr uint64_t kMaxHundredths = UINT64_C(100) * UINT32_MAX + 99;

@@ -15,20 +15,42 @@ namespace term {
 namespace {
 
 enum Named {
-    kUp, kDown, kRight, kLeft, kHome, kEnd, kPgUp, kPgDn, kIns, kDel, kCenter, kBackTab,
-    kF1, kF2, kF3, kF4, kF5, kF6, kF7, kF8, kF9, kF10, kF11, kF12,
+    kUp,
+    kDown,
+    kRight,
+    kLeft,
+    kHome,
+    kEnd,
+    kPgUp,
+    kPgDn,
+    kIns,
+    kDel,
+    kCenter,
+    kBackTab,
+    kF1,
+    kF2,
+    kF3,
+    kF4,
+    kF5,
+    kF6,
+    kF7,
+    kF8,
+    kF9,
+    kF10,
+    kF11,
+    kF12,
     kNoKey,
 };
 enum Modifier { kPlain, kShift, kCtrl, kAlt };
 
 // Second codes of the Windows console: plain, Shift, Ctrl, Alt.
 constexpr unsigned char kCodes[kNoKey][4] = {
-    {72, 72, 141, 152},  {80, 80, 145, 160},  {77, 77, 116, 157},  {75, 75, 115, 155},
-    {71, 71, 119, 151},  {79, 79, 117, 159},  {73, 73, 132, 153},  {81, 81, 118, 161},
-    {82, 82, 146, 162},  {83, 83, 147, 163},  {76, 76, 143, 76},   {15, 15, 148, 15},
-    {59, 84, 94, 104},   {60, 85, 95, 105},   {61, 86, 96, 106},   {62, 87, 97, 107},
-    {63, 88, 98, 108},   {64, 89, 99, 109},   {65, 90, 100, 110},  {66, 91, 101, 111},
-    {67, 92, 102, 112},  {68, 93, 103, 113},  {133, 135, 137, 139}, {134, 136, 138, 140},
+    {72, 72, 141, 152}, {80, 80, 145, 160}, {77, 77, 116, 157},   {75, 75, 115, 155},
+    {71, 71, 119, 151}, {79, 79, 117, 159}, {73, 73, 132, 153},   {81, 81, 118, 161},
+    {82, 82, 146, 162}, {83, 83, 147, 163}, {76, 76, 143, 76},    {15, 15, 148, 15},
+    {59, 84, 94, 104},  {60, 85, 95, 105},  {61, 86, 96, 106},    {62, 87, 97, 107},
+    {63, 88, 98, 108},  {64, 89, 99, 109},  {65, 90, 100, 110},   {66, 91, 101, 111},
+    {67, 92, 102, 112}, {68, 93, 103, 113}, {133, 135, 137, 139}, {134, 136, 138, 140},
 };
 
 // xterm's modifier parameter: 1 plus the bits Shift 1, Alt 2, Ctrl 4, Meta 8.
@@ -42,35 +64,68 @@ Modifier modifierOf(int parameter) {
 
 Named letterKey(char final) {
     switch (final) {
-    case 'A': return kUp;
-    case 'B': return kDown;
-    case 'C': return kRight;
-    case 'D': return kLeft;
-    case 'H': return kHome;
-    case 'F': return kEnd;
-    case 'E': return kCenter;
-    case 'P': return kF1;
-    case 'Q': return kF2;
-    case 'R': return kF3;
-    case 'S': return kF4;
-    default: return kNoKey;
+    case 'A':
+        return kUp;
+    case 'B':
+        return kDown;
+    case 'C':
+        return kRight;
+    case 'D':
+        return kLeft;
+    case 'H':
+        return kHome;
+    case 'F':
+        return kEnd;
+    case 'E':
+        return kCenter;
+    case 'P':
+        return kF1;
+    case 'Q':
+        return kF2;
+    case 'R':
+        return kF3;
+    case 'S':
+        return kF4;
+    default:
+        return kNoKey;
     }
 }
 
 // The number in "ESC [ n ~".
 Named tildeKey(int n) {
     switch (n) {
-    case 1: case 7: return kHome;
-    case 2: return kIns;
-    case 3: return kDel;
-    case 4: case 8: return kEnd;
-    case 5: return kPgUp;
-    case 6: return kPgDn;
-    case 11: case 12: case 13: case 14: case 15: return Named(kF1 + n - 11);
-    case 17: case 18: case 19: case 20: case 21: return Named(kF6 + n - 17);
-    case 23: return kF11;
-    case 24: return kF12;
-    default: return kNoKey;
+    case 1:
+    case 7:
+        return kHome;
+    case 2:
+        return kIns;
+    case 3:
+        return kDel;
+    case 4:
+    case 8:
+        return kEnd;
+    case 5:
+        return kPgUp;
+    case 6:
+        return kPgDn;
+    case 11:
+    case 12:
+    case 13:
+    case 14:
+    case 15:
+        return Named(kF1 + n - 11);
+    case 17:
+    case 18:
+    case 19:
+    case 20:
+    case 21:
+        return Named(kF6 + n - 17);
+    case 23:
+        return kF11;
+    case 24:
+        return kF12;
+    default:
+        return kNoKey;
     }
 }
 
@@ -82,15 +137,24 @@ int extended(Named key, Modifier modifier) {
 int keypadKey(char final) {
     if (final >= 'p' && final <= 'y') return '0' + (final - 'p');
     switch (final) {
-    case 'M': return '\r';
-    case 'X': return '=';
-    case 'j': return '*';
-    case 'k': return '+';
-    case 'l': return ',';
-    case 'm': return '-';
-    case 'n': return '.';
-    case 'o': return '/';
-    default: return -1;
+    case 'M':
+        return '\r';
+    case 'X':
+        return '=';
+    case 'j':
+        return '*';
+    case 'k':
+        return '+';
+    case 'l':
+        return ',';
+    case 'm':
+        return '-';
+    case 'n':
+        return '.';
+    case 'o':
+        return '/';
+    default:
+        return -1;
     }
 }
 
@@ -101,7 +165,9 @@ struct Sequence {
     int key;          // Complete: the key, -1 for an unknown sequence
 };
 
-bool isFinal(unsigned char c) { return c >= 0x40 && c <= 0x7E; }
+bool isFinal(unsigned char c) {
+    return c >= 0x40 && c <= 0x7E;
+}
 
 // `bytes` starts with '[' or 'O'. `alt` forces the Alt variant (ESC ESC prefix).
 Sequence parseSequence(const unsigned char *bytes, std::size_t size, bool alt) {
@@ -136,8 +202,7 @@ Sequence parseSequence(const unsigned char *bytes, std::size_t size, bool alt) {
     }
     if (digits || count > 0) ++count;
     // Intermediate bytes; rxvt ends modified keys with '$' (Shift), so '$' is final here.
-    while (i < size && csi && bytes[i] >= 0x20 && bytes[i] <= 0x2F &&
-           bytes[i] != '$') {
+    while (i < size && csi && bytes[i] >= 0x20 && bytes[i] <= 0x2F && bytes[i] != '$') {
         odd = true;
         ++i;
     }
@@ -154,9 +219,12 @@ Sequence parseSequence(const unsigned char *bytes, std::size_t size, bool alt) {
         const bool letterForm = count == 0 || (params[0] == 1 && count <= 2);
         if (final == '~' || final == '^' || final == '$' || final == '@') {
             key = count >= 1 ? tildeKey(params[0]) : kNoKey;
-            if (final == '~') modifier = modifierOf(count == 2 ? params[1] : 1);
-            else if (final == '$') modifier = kShift;
-            else modifier = kCtrl; // '^' Ctrl, '@' Ctrl+Shift
+            if (final == '~')
+                modifier = modifierOf(count == 2 ? params[1] : 1);
+            else if (final == '$')
+                modifier = kShift;
+            else
+                modifier = kCtrl; // '^' Ctrl, '@' Ctrl+Shift
         } else if (final == 'Z' && count == 0) {
             key = kBackTab;
             modifier = kShift;
@@ -239,10 +307,10 @@ bool isBlank(char c) {
 
 Charset charsetFor(const std::string &codeset) {
     static const char *const kLatin[] = {
-        "ISO88591",  "ISO88592", "ISO88593", "ISO88594", "ISO88599", "ISO885910",
-        "ISO885913", "ISO885915", "ISO885916", "LATIN1", "LATIN2",   "LATIN3",
-        "LATIN4",    "LATIN5",   "LATIN6",   "LATIN7",   "LATIN9",   "LATIN10",
-        "CP1250",    "CP1252",   "CP1254",   "CP1257",
+        "ISO88591",  "ISO88592",  "ISO88593",  "ISO88594", "ISO88599", "ISO885910",
+        "ISO885913", "ISO885915", "ISO885916", "LATIN1",   "LATIN2",   "LATIN3",
+        "LATIN4",    "LATIN5",    "LATIN6",    "LATIN7",   "LATIN9",   "LATIN10",
+        "CP1250",    "CP1252",    "CP1254",    "CP1257",
     };
     static const char *const kPc[] = {"CP437", "CP850", "CP852", "CP858"};
     const std::string name = normalized(codeset);
@@ -327,7 +395,8 @@ std::size_t scanFloat(const char *text, float &value) {
 
 std::size_t scanWord(const char *text, std::size_t size, char *buffer, std::size_t bufferSize) {
     std::size_t n = 0;
-    while (n < size && n + 1 < bufferSize && !isBlank(text[n])) ++n;
+    while (n < size && n + 1 < bufferSize && !isBlank(text[n]))
+        ++n;
     std::memcpy(buffer, text, n);
     buffer[n] = '\0';
     return n;
@@ -419,7 +488,9 @@ void Session::gotoxy(int x, int y) {
     cursor_.moveTo(x, y, columns);
 }
 
-void Session::clreol() { control("\x1b[K"); }
+void Session::clreol() {
+    control("\x1b[K");
+}
 
 bool Session::peekKey(bool wait) {
     if (peeked_ >= 0) return true;
@@ -430,12 +501,13 @@ bool Session::peekKey(bool wait) {
             const auto *bytes = reinterpret_cast<const unsigned char *>(source.begin());
             DecodedKey d = decodeKey(bytes, source.size(), ended_);
             if (d.kind == DecodedKey::NeedMore) {
-                const bool loneEsc =
-                    source.size() == 1 || (source.size() == 2 && bytes[1] == kEsc);
+                const bool loneEsc = source.size() == 1 || (source.size() == 2 && bytes[1] == kEsc);
                 const uint32_t limit = loneEsc ? kLoneEscWaitMs : kSequenceWaitMs;
                 const uint32_t waited = platform_.clockMs() - lastArrival_;
-                if (waited >= limit) d = decodeKey(bytes, source.size(), true);
-                else if (wait) timeout = static_cast<int>(limit - waited);
+                if (waited >= limit)
+                    d = decodeKey(bytes, source.size(), true);
+                else if (wait)
+                    timeout = static_cast<int>(limit - waited);
             }
             if (d.kind == DecodedKey::Key) {
                 peeked_ = d.key;
@@ -506,12 +578,15 @@ void Session::echo(const char *bytes, std::size_t size) {
 void Session::unecho(const Cursor &from, std::size_t characters) {
     if (echoOnOutput_) {
         // A character typed while the wrap was pending appeared at the next row's start.
-        if (from.wrapPending) gotoxy(1, from.y + 1);
-        else gotoxy(from.x, from.y);
+        if (from.wrapPending)
+            gotoxy(1, from.y + 1);
+        else
+            gotoxy(from.x, from.y);
         control("\x1b[J");
         flush();
     } else {
-        for (std::size_t i = 0; i < characters; ++i) platform_.writeEcho("\b \b", 3);
+        for (std::size_t i = 0; i < characters; ++i)
+            platform_.writeEcho("\b \b", 3);
     }
 }
 
@@ -554,8 +629,10 @@ Session::Line Session::editLine() {
         }
         if (key == keys.wordErase) {
             std::size_t first = marks.size();
-            while (first > 0 && line[marks[first - 1].byte] == ' ') --first;
-            while (first > 0 && line[marks[first - 1].byte] != ' ') --first;
+            while (first > 0 && line[marks[first - 1].byte] == ' ')
+                --first;
+            while (first > 0 && line[marks[first - 1].byte] != ' ')
+                --first;
             eraseFrom(first);
             continue;
         }
@@ -582,7 +659,8 @@ Reply Session::reply(int kind, void *out, std::size_t size) {
     // The stream is shared with keys: a key that kbhit() decoded is still in it.
     if (!inputIsTerminal_) peeked_ = -1;
     for (;;) {
-        while (!text_.empty() && isBlank(*text_.begin())) text_.take(1);
+        while (!text_.empty() && isBlank(*text_.begin()))
+            text_.take(1);
         if (!text_.empty()) break;
         if (moreText() != Line::Typed) return Reply::End;
     }
@@ -607,8 +685,12 @@ Reply Session::reply(int kind, void *out, std::size_t size) {
     return Reply::Value;
 }
 
-Reply Session::readInt(int &value) { return reply('d', &value, 0); }
-Reply Session::readFloat(float &value) { return reply('f', &value, 0); }
+Reply Session::readInt(int &value) {
+    return reply('d', &value, 0);
+}
+Reply Session::readFloat(float &value) {
+    return reply('f', &value, 0);
+}
 
 Reply Session::readWord(char *buffer, std::size_t size) {
     if (size < 2) return Reply::NoValue;
@@ -627,7 +709,9 @@ namespace {
 // Never destroyed: the layer must outlive everything that may still print at exit.
 Session *g_session = nullptr;
 
-void finishAtExit() { g_session->finish(); }
+void finishAtExit() {
+    g_session->finish();
+}
 
 Session &session() {
     if (g_session == nullptr) {
@@ -655,18 +739,44 @@ int cprintf(const char *format, ...) {
     return n;
 }
 
-void gotoxy(int x, int y) { session().gotoxy(x, y); }
-int wherex() { return session().wherex(); }
-int wherey() { return session().wherey(); }
-void clreol() { session().clreol(); }
-void flush() { session().flush(); }
-int kbhit() { return session().kbhit(); }
-int getch() { return session().getch(); }
-Reply readInt(int &value) { return session().readInt(value); }
-Reply readFloat(float &value) { return session().readFloat(value); }
-Reply readWord(char *buffer, std::size_t size) { return session().readWord(buffer, size); }
-void Sleep(uint32_t ms) { session().sleep(ms); }
-uint32_t clock() { return session().clock(); }
-const char *degreeSign() { return session().degreeSign(); }
+void gotoxy(int x, int y) {
+    session().gotoxy(x, y);
+}
+int wherex() {
+    return session().wherex();
+}
+int wherey() {
+    return session().wherey();
+}
+void clreol() {
+    session().clreol();
+}
+void flush() {
+    session().flush();
+}
+int kbhit() {
+    return session().kbhit();
+}
+int getch() {
+    return session().getch();
+}
+Reply readInt(int &value) {
+    return session().readInt(value);
+}
+Reply readFloat(float &value) {
+    return session().readFloat(value);
+}
+Reply readWord(char *buffer, std::size_t size) {
+    return session().readWord(buffer, size);
+}
+void Sleep(uint32_t ms) {
+    session().sleep(ms);
+}
+uint32_t clock() {
+    return session().clock();
+}
+const char *degreeSign() {
+    return session().degreeSign();
+}
 
 } // namespace term

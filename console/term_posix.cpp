@@ -30,8 +30,8 @@ timespec monotonicNow() {
 const timespec g_start = monotonicNow();
 
 // State shared with the signal handlers; written before the handlers are installed.
-termios g_found{};   // the terminal as the program found it
-termios g_keyMode{}; // no echo, no line buffering, no flow control
+termios g_found{};                         // the terminal as the program found it
+termios g_keyMode{};                       // no echo, no line buffering, no flow control
 volatile sig_atomic_t g_inKeyMode = 0;     // the terminal is in key mode now
 volatile sig_atomic_t g_keyModeWanted = 0; // ... and should be while the program runs
 volatile sig_atomic_t g_resized = 1;
@@ -50,7 +50,9 @@ void takeKeyMode() {
     if (!g_inKeyMode && tcsetattr(kIn, TCSANOW, &g_keyMode) == 0) g_inKeyMode = 1;
 }
 
-bool inForeground() { return tcgetpgrp(kIn) == getpgrp(); }
+bool inForeground() {
+    return tcgetpgrp(kIn) == getpgrp();
+}
 
 void unblock(int sig) {
     sigset_t set;
@@ -100,7 +102,9 @@ void onContinue(int) {
     errno = savedErrno;
 }
 
-void onResize(int) { g_resized = 1; }
+void onResize(int) {
+    g_resized = 1;
+}
 
 // Installs `handler` for `sig` unless the program was started with the signal ignored
 // (nohup, a shell's background job): that choice is the caller's and stays.
@@ -127,23 +131,25 @@ void installSimple(int sig, void (*handler)(int), struct sigaction *store = null
 
 void installTerminalHandlers() {
     // Terminating signals whose default we keep, after giving the terminal back.
-    for (int sig : {SIGHUP, SIGINT, SIGQUIT, SIGTERM, SIGPIPE, SIGALRM, SIGUSR1, SIGUSR2,
-                    SIGXCPU, SIGXFSZ, SIGVTALRM}) {
+    for (int sig : {SIGHUP, SIGINT, SIGQUIT, SIGTERM, SIGPIPE, SIGALRM, SIGUSR1, SIGUSR2, SIGXCPU,
+                    SIGXFSZ, SIGVTALRM}) {
         struct sigaction current {};
         sigaction(sig, nullptr, &current);
         // A handler someone else installed keeps the signal; only the default dies here.
         if (current.sa_handler == SIG_DFL) install(sig, onFatal);
     }
     // Crashes chain to whatever handled them before (a sanitizer's report, or the core).
-    for (int sig : {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT, SIGSYS}) install(sig, onFatal);
+    for (int sig : {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT, SIGSYS})
+        install(sig, onFatal);
     installSimple(SIGTSTP, onStop, &g_stopAction);
     installSimple(SIGCONT, onContinue);
 }
 
 bool sameTerminal(int a, int b) {
-    struct stat sa {}, sb {};
-    return fstat(a, &sa) == 0 && fstat(b, &sb) == 0 && S_ISCHR(sa.st_mode) &&
-           S_ISCHR(sb.st_mode) && sa.st_rdev == sb.st_rdev;
+    struct stat sa {
+    }, sb{};
+    return fstat(a, &sa) == 0 && fstat(b, &sb) == 0 && S_ISCHR(sa.st_mode) && S_ISCHR(sb.st_mode) &&
+           sa.st_rdev == sb.st_rdev;
 }
 
 void writeAll(int fd, const char *bytes, std::size_t size) {

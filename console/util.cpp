@@ -15,9 +15,12 @@ namespace {
 
 int EntryBase(const char *text, std::size_t length) {
     switch (text[length - 1]) {
-    case 'h': return 16;
-    case 'b': return 2;
-    default: return 10;
+    case 'h':
+        return 16;
+    case 'b':
+        return 2;
+    default:
+        return 10;
     }
 }
 
@@ -142,7 +145,8 @@ int String2ULong(const char *text, uint32_t &value) {
     // The 64-bit conversion negates modulo 2^64; a 32-bit one saturates a magnitude above
     // 2^32 - 1 and negates a smaller one modulo 2^32.
     const char *start = text;
-    while (std::isspace(static_cast<unsigned char>(*start))) ++start;
+    while (std::isspace(static_cast<unsigned char>(*start)))
+        ++start;
     const bool negative = *start == '-';
     const unsigned long long magnitude = negative ? 0ULL - number : number;
     if (overflow || magnitude > UINT32_MAX) {
@@ -197,9 +201,9 @@ int sprintmt(char *buffer, const char *format, double seconds) {
     // The built formats live in fixed-size locals: a tail that does not fit is refused.
     const char *tail = FormatTail(format);
     char secondsFormat[24];
-    if (!Fits(std::snprintf(secondsFormat, sizeof secondsFormat, "%%0%u%s", SecondsWidth(tail),
-                            tail),
-              sizeof secondsFormat)) {
+    if (!Fits(
+            std::snprintf(secondsFormat, sizeof secondsFormat, "%%0%u%s", SecondsWidth(tail), tail),
+            sizeof secondsFormat)) {
         return Refused(buffer);
     }
     double minutes = 0.0;
@@ -252,10 +256,10 @@ int sprintp(char *buffer, const char *path, int width) {
     } else {
         const char *first = std::strchr(path, '\\');
         const std::size_t excess = length - static_cast<std::size_t>(std::max(width, 0));
-        const char *q = first && width >= 2
-                            ? BackslashFrom(path, length,
-                                            static_cast<std::size_t>(first - path) + excess + 4)
-                            : nullptr;
+        const char *q =
+            first && width >= 2
+                ? BackslashFrom(path, length, static_cast<std::size_t>(first - path) + excess + 4)
+                : nullptr;
         if (!q) return TailForm(buffer, path, length, width);
         written = Shortened(buffer, path, static_cast<std::size_t>(first - path) + 1, q);
     }

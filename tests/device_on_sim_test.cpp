@@ -19,8 +19,8 @@ TempDir *g_dir = nullptr;
 
 // Runs bxa7-sim on this process's state file.
 int control(const std::string &args) {
-    const std::string command = "BXA7_SIM_STATE='" + g_dir->file("state") + "' '" BXA7_SIM "' " +
-                                args + " > /dev/null";
+    const std::string command =
+        "BXA7_SIM_STATE='" + g_dir->file("state") + "' '" BXA7_SIM "' " + args + " > /dev/null";
     return std::system(command.c_str());
 }
 

@@ -78,8 +78,7 @@ BXA_7_API int32_t BXA_7_CALL BXA_7_Send(int32_t bus, const uint8_t *data, int32_
 
 /* Reads exactly `count` bytes into `data`, in arrival order; called with last = 1.
  * Status code. */
-BXA_7_API int32_t BXA_7_CALL BXA_7_Receive(int32_t bus, uint8_t *data, int32_t count,
-                                           int32_t last);
+BXA_7_API int32_t BXA_7_CALL BXA_7_Receive(int32_t bus, uint8_t *data, int32_t count, int32_t last);
 
 /* Reads a zero-terminated text of at most `limit` characters into `text`; called with
  * last = 1. The caller provides limit + 1 bytes. Status code. */

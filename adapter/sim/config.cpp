@@ -13,19 +13,16 @@ std::string variable(const GetEnv &getenv, const char *name) {
 
 bool statePath(const GetEnv &getenv, std::string &path, std::string &problem) {
     path = variable(getenv, "BXA7_SIM_STATE");
-    if (!path.empty())
-        return true;
+    if (!path.empty()) return true;
     FileError error;
-    if (defaultStatePath(getenv, path, error))
-        return true;
+    if (defaultStatePath(getenv, path, error)) return true;
     problem = error.what + " (" + error.cause + ")";
     return false;
 }
 
 bool readConfig(const GetEnv &getenv, Config &config, std::string &problem) {
     Config c;
-    if (!statePath(getenv, c.statePath, problem))
-        return false;
+    if (!statePath(getenv, c.statePath, problem)) return false;
 
     const std::string hz = variable(getenv, "BXA7_SIM_BUS_HZ");
     uint64_t value = kDefaultBusHz;

@@ -13,9 +13,9 @@
 //   SECONDS (default 5) of running.
 // - The idle command loop: processor time of QVX-3-Test over 10 s of waiting for a key, next
 //   to that of a bare Sleep(1) loop, the floor for anything that polls once a millisecond.
+#include "bxa7.h"
 #include "pty_harness.h"
 #include "qvx3.h"
-#include "bxa7.h"
 #include "term.h"
 
 #include <chrono>
@@ -63,7 +63,8 @@ double queryMs(const std::string &state, const char *busHz, int queries) {
 
 double sleepMs(int sleeps) {
     const auto start = Clock::now();
-    for (int i = 0; i < sleeps; ++i) term::Sleep(1);
+    for (int i = 0; i < sleeps; ++i)
+        term::Sleep(1);
     return msSince(start) / sleeps;
 }
 
@@ -81,7 +82,8 @@ double monitorRate(const std::string &console, const std::string &state, const c
         std::this_thread::sleep_for(milliseconds(20));
     screen.type("U");
     if (!screen.waitFor("Queries/s: ")) {
-        std::fprintf(stderr, "monitor_bench: no uptime monitor on the screen:\n%s\n", screen.screen().c_str());
+        std::fprintf(stderr, "monitor_bench: no uptime monitor on the screen:\n%s\n",
+                     screen.screen().c_str());
         return 0;
     }
     std::this_thread::sleep_for(std::chrono::seconds(seconds));
@@ -126,7 +128,8 @@ double threadCpuMs() {
 double sleepLoopPercent(int seconds) {
     const double cpuBefore = threadCpuMs();
     const auto start = Clock::now();
-    while (msSince(start) < seconds * 1000.0) term::Sleep(1);
+    while (msSince(start) < seconds * 1000.0)
+        term::Sleep(1);
     return 100.0 * (threadCpuMs() - cpuBefore) / msSince(start);
 }
 

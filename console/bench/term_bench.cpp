@@ -29,7 +29,8 @@ double nsPer(Clock::duration d, long calls) {
 
 template <typename F> double measure(long calls, F &&f) {
     const auto start = Clock::now();
-    for (long i = 0; i < calls; ++i) f(i);
+    for (long i = 0; i < calls; ++i)
+        f(i);
     return nsPer(Clock::now() - start, calls);
 }
 
@@ -74,9 +75,8 @@ int main(int argc, char **argv) {
     constexpr long kCalls = 1000000;
     long sink = 0;
     const double whereNs = measure(kCalls, [&](long) { sink += term::wherex() + term::wherey(); });
-    const double gotoNs = measure(kCalls, [&](long i) {
-        term::gotoxy(i & 1 ? xValue : xIndicator, term::wherey());
-    });
+    const double gotoNs =
+        measure(kCalls, [&](long i) { term::gotoxy(i & 1 ? xValue : xIndicator, term::wherey()); });
     const double fieldNs = measure(kCalls, [&](long i) {
         term::gotoxy(xValue, term::wherey());
         term::cprintf("%10.4lfHz", 1000.0 + static_cast<double>(i) * 0.25);
@@ -106,18 +106,21 @@ int main(int argc, char **argv) {
     }
     std::sort(slept.begin(), slept.end());
     double total = 0;
-    for (double s : slept) total += s;
+    for (double s : slept)
+        total += s;
 
     std::fprintf(report, "terminal layer, output to %s\n", toFile ? "/dev/null" : "a pty");
     std::fprintf(report, "  wherex()+wherey()            %8.1f ns\n", whereNs);
     std::fprintf(report, "  gotoxy(x, wherey())          %8.1f ns\n", gotoNs);
     std::fprintf(report, "  gotoxy + cprintf of a field  %8.1f ns\n", fieldNs);
     std::fprintf(report, "  kbhit(), nothing to write    %8.1f ns\n", kbhitNs);
-    std::fprintf(report, "  one monitor cycle (4 gotoxy, 3 cprintf, kbhit with its write)"
-                         " %8.1f ns = %.0f cycles/s\n",
+    std::fprintf(report,
+                 "  one monitor cycle (4 gotoxy, 3 cprintf, kbhit with its write)"
+                 " %8.1f ns = %.0f cycles/s\n",
                  cycleNs, 1e9 / cycleNs);
-    std::fprintf(report, "  Sleep(1) over %d calls: mean %.0f us, min %.0f, median %.0f, "
-                         "99%% %.0f, max %.0f\n",
+    std::fprintf(report,
+                 "  Sleep(1) over %d calls: mean %.0f us, min %.0f, median %.0f, "
+                 "99%% %.0f, max %.0f\n",
                  kSleeps, total / kSleeps, slept.front(), slept[kSleeps / 2],
                  slept[kSleeps * 99 / 100], slept.back());
     std::fflush(report);

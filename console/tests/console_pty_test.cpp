@@ -51,7 +51,8 @@ std::vector<std::string> simulatedAdapter(const TempDir &dir) {
 std::string shownByProgram(TmuxScreen &s) {
     std::string shown = s.transcript();
     shown.erase(std::min(shown.find("\nPane is dead"), shown.size()));
-    while (!shown.empty() && shown.back() == '\n') shown.pop_back();
+    while (!shown.empty() && shown.back() == '\n')
+        shown.pop_back();
     return shown;
 }
 
@@ -88,12 +89,12 @@ TEST(ConsoleOnTerminal, HelpKeysEchoedReplyAndEsc) {
     EXPECT_EQ(s.exitStatus(), 0);
     // The screen shows the tab as blanks.
     EXPECT_EQ(shownByProgram(s), std::string("Communication port opened\n"
-                                          "Buffers flushed\n") +
-                                  kHelp +
-                                  "Enter the channel number (X=0, Y=1): 1\n"
-                                  "Enter the new threshold in V (0.001V-5.000V): 2.5\n"
-                                  "Ch X: 0.100V    Ch Y: 2.500V\n"
-                                  "Program finished")
+                                             "Buffers flushed\n") +
+                                     kHelp +
+                                     "Enter the channel number (X=0, Y=1): 1\n"
+                                     "Enter the new threshold in V (0.001V-5.000V): 2.5\n"
+                                     "Ch X: 0.100V    Ch Y: 2.500V\n"
+                                     "Program finished")
         << shownByProgram(s);
 }
 

@@ -32,7 +32,8 @@ constexpr int kRows = 30;
 Lines split(const std::string &text) {
     Lines lines;
     std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    for (std::string line; std::getline(in, line);)
+        lines.push_back(line);
     return lines;
 }
 
@@ -62,7 +63,8 @@ bool holdsAt(const std::string &line, int column, const std::string &text) {
 
 std::string show(const Lines &lines) {
     std::string s;
-    for (const std::string &line : lines) s += "|" + line + "\n";
+    for (const std::string &line : lines)
+        s += "|" + line + "\n";
     return s;
 }
 
@@ -258,7 +260,8 @@ TEST_F(MonitorTest, IndicatorsBlinkWhileNewDataComesAndTurnBlankWhenItStops) {
         for (const Lines &l : sample(span)) {
             const CounterLine c = readCounterLine(at(l, 1));
             EXPECT_TRUE(c.layout) << show(l);
-            for (int ch = 0; ch < 2; ++ch) shown[ch].insert(c.indicator[ch]);
+            for (int ch = 0; ch < 2; ++ch)
+                shown[ch].insert(c.indicator[ch]);
         }
         return std::make_pair(shown[0], shown[1]);
     };
@@ -319,17 +322,17 @@ TEST_F(MonitorTest, OnlyEscLeavesAMonitorAndTheLoopGoesOnBelowIt) {
     TmuxScreen &s = start({"-q"});
     s.type("U");
     Lines seen;
-    ASSERT_TRUE(waitUntil([](const Lines &l) { return !readUptimeLine(at(l, 1)).queries.empty(); },
-                          seen))
+    ASSERT_TRUE(
+        waitUntil([](const Lines &l) { return !readUptimeLine(at(l, 1)).queries.empty(); }, seen))
         << show(seen);
 
     s.keys({"Up", "Left", "F1"});
     s.type("ufx?");
     sim("force uptime 5000");
     ASSERT_TRUE(waitUntil(
-        [](const Lines &l) { return readUptimeLine(at(l, 1)).uptime == "1:23:20.00     "; },
-        seen))
-        << "the monitor must still run\n" << show(seen);
+        [](const Lines &l) { return readUptimeLine(at(l, 1)).uptime == "1:23:20.00     "; }, seen))
+        << "the monitor must still run\n"
+        << show(seen);
     EXPECT_EQ(seen.size(), 1u) << "the keys did nothing\n" << show(seen);
 
     escape();
@@ -351,8 +354,8 @@ TEST_F(MonitorTest, UptimeMonitorCountsWithTheModuleAndShowsNoDrift) {
     TmuxScreen &s = start({"-q"}, "", "100000");
     s.type("U");
     Lines seen;
-    ASSERT_TRUE(waitUntil([](const Lines &l) { return !readUptimeLine(at(l, 1)).queries.empty(); },
-                          seen))
+    ASSERT_TRUE(
+        waitUntil([](const Lines &l) { return !readUptimeLine(at(l, 1)).queries.empty(); }, seen))
         << show(seen);
     const UptimeLine first = readUptimeLine(at(seen, 1));
     std::this_thread::sleep_for(milliseconds(2000));
@@ -384,15 +387,14 @@ TEST_F(MonitorTest, UptimeMonitorComparesWithTheUptimeShownInAnEarlierRun) {
     TmuxScreen &s = start({"-q"});
     s.type("U");
     Lines seen;
-    ASSERT_TRUE(waitUntil([](const Lines &l) { return readUptimeLine(at(l, 1)).uptime ==
-                                                      "30.00s         "; },
-                          seen))
+    ASSERT_TRUE(waitUntil(
+        [](const Lines &l) { return readUptimeLine(at(l, 1)).uptime == "30.00s         "; }, seen))
         << show(seen);
     escape();
     sim("force uptime 20");
     s.type("U");
-    ASSERT_TRUE(waitUntil([](const Lines &l) { return !readUptimeLine(at(l, 2)).queries.empty(); },
-                          seen))
+    ASSERT_TRUE(
+        waitUntil([](const Lines &l) { return !readUptimeLine(at(l, 2)).queries.empty(); }, seen))
         << show(seen);
     std::this_thread::sleep_for(milliseconds(300));
     UptimeLine second = readUptimeLine(at(lines(), 2));
@@ -400,9 +402,8 @@ TEST_F(MonitorTest, UptimeMonitorComparesWithTheUptimeShownInAnEarlierRun) {
     EXPECT_EQ(second.difference, std::string(15, ' '));
 
     sim("force uptime 30 20"); // 30.02 s: more than 0.01 s beyond the uptime shown
-    ASSERT_TRUE(waitUntil([](const Lines &l) { return readUptimeLine(at(l, 2)).uptime ==
-                                                      "30.02s         "; },
-                          seen))
+    ASSERT_TRUE(waitUntil(
+        [](const Lines &l) { return readUptimeLine(at(l, 2)).uptime == "30.02s         "; }, seen))
         << show(seen);
 }
 
@@ -447,11 +448,16 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(
         ModeCase{"CounterNormal", {}, "f", {"Press 'Esc' to quit"}, "Measured data: Ch X: "},
         ModeCase{"CounterQuiet", {"-q"}, "f", {}, "Measured data: Ch X: "},
-        ModeCase{"CounterDebug", {"-d"}, "f",
+        ModeCase{"CounterDebug",
+                 {"-d"},
+                 "f",
                  {"Getting data measured by the counters:", "Press 'Esc' to quit"},
                  "Measured data: Ch X: "},
         ModeCase{"UptimeQuiet", {"-Q"}, "U", {}, "Device uptime: 1:01.50"},
-        ModeCase{"UptimeDebug", {"-D"}, "U", {"Getting uptime:", "Press 'Esc' to quit"},
+        ModeCase{"UptimeDebug",
+                 {"-D"},
+                 "U",
+                 {"Getting uptime:", "Press 'Esc' to quit"},
                  "Device uptime: 1:01.50"},
         ModeCase{"ReadoutNormal", {}, "u", {}, "Uptime: 1:01.50"},
         ModeCase{"ReadoutDebug", {"-d"}, "u", {"Getting uptime:"}, "Uptime: 1:01.50"}),
@@ -492,14 +498,12 @@ TEST_P(MonitorFailureTest, ErrorOnTheMonitorLineThenTheMonitorGoesOn) {
     sim("force freq-x 87654321");
     const std::string value = c.key == std::string("U") ? "1:06:40.00 " : " 8765.4321Hz";
     ASSERT_TRUE(waitUntil(
-        [&](const Lines &l) {
-            return holdsAt(at(l, flushed + 1), c.valueColumn, value);
-        },
-        seen))
+        [&](const Lines &l) { return holdsAt(at(l, flushed + 1), c.valueColumn, value); }, seen))
         << show(seen);
     EXPECT_EQ(at(seen, flushed + 1).substr(0, c.valueColumn - 1).find_first_not_of(' '),
               std::string::npos)
-        << "the fixed text is not written again\n" << show(seen);
+        << "the fixed text is not written again\n"
+        << show(seen);
     EXPECT_EQ(static_cast<int>(seen.size()), flushed + 1) << "one failure, one report\n"
                                                           << show(seen);
 
@@ -511,11 +515,9 @@ TEST_P(MonitorFailureTest, ErrorOnTheMonitorLineThenTheMonitorGoesOn) {
 INSTANTIATE_TEST_SUITE_P(
     Failures, MonitorFailureTest,
     testing::Values(
-        FailureCase{"Uptime", "U", "receive:5#50",
-                    "Error at QVX_3_GetUptime: ", 16},
+        FailureCase{"Uptime", "U", "receive:5#50", "Error at QVX_3_GetUptime: ", 16},
         FailureCase{"CounterState", "f", "receive:27#50", "Error at QVX_3_GetState: ", 22},
-        FailureCase{"CounterFrequency", "f", "receive:25#5",
-                    "Error at QVX_3_GetFrequency: ", 22}),
+        FailureCase{"CounterFrequency", "f", "receive:25#5", "Error at QVX_3_GetFrequency: ", 22}),
     [](const testing::TestParamInfo<FailureCase> &info) { return info.param.name; });
 
 // A module that no longer answers at all must not keep the user in the monitor.

@@ -26,7 +26,8 @@ using Clock = std::chrono::steady_clock;
 
 std::vector<char *> argvOf(const std::vector<std::string> &args) {
     std::vector<char *> out;
-    for (const std::string &a : args) out.push_back(const_cast<char *>(a.c_str()));
+    for (const std::string &a : args)
+        out.push_back(const_cast<char *>(a.c_str()));
     out.push_back(nullptr);
     return out;
 }
@@ -52,9 +53,12 @@ std::string capture(const std::vector<std::string> &args, int *status = nullptr)
     char buffer[4096];
     for (;;) {
         const ssize_t n = read(pipeFds[0], buffer, sizeof buffer);
-        if (n > 0) out.append(buffer, static_cast<std::size_t>(n));
-        else if (n < 0 && errno == EINTR) continue;
-        else break;
+        if (n > 0)
+            out.append(buffer, static_cast<std::size_t>(n));
+        else if (n < 0 && errno == EINTR)
+            continue;
+        else
+            break;
     }
     close(pipeFds[0]);
     int st = 0;
@@ -65,7 +69,8 @@ std::string capture(const std::vector<std::string> &args, int *status = nullptr)
 }
 
 std::string trimRight(std::string s) {
-    while (!s.empty() && (s.back() == ' ' || s.back() == '\n')) s.pop_back();
+    while (!s.empty() && (s.back() == ' ' || s.back() == '\n'))
+        s.pop_back();
     return s;
 }
 
@@ -86,7 +91,8 @@ PtyProcess::PtyProcess(const std::vector<std::string> &argv, const Options &opti
     if (pid_ == 0) {
         const rlimit noCore{0, 0};
         setrlimit(RLIMIT_CORE, &noCore);
-        for (const std::string &e : options.env) putenv(const_cast<char *>(e.c_str()));
+        for (const std::string &e : options.env)
+            putenv(const_cast<char *>(e.c_str()));
         std::vector<char *> args = argvOf(argv);
         execvp(args[0], args.data());
         _exit(127);
@@ -106,9 +112,12 @@ void PtyProcess::send(const std::string &bytes) {
     std::size_t done = 0;
     while (done < bytes.size()) {
         const ssize_t n = write(master_, bytes.data() + done, bytes.size() - done);
-        if (n > 0) done += static_cast<std::size_t>(n);
-        else if (n < 0 && errno != EINTR && errno != EAGAIN) throw std::runtime_error("pty write");
-        else readAvailable(1); // let the program read while its input is full
+        if (n > 0)
+            done += static_cast<std::size_t>(n);
+        else if (n < 0 && errno != EINTR && errno != EAGAIN)
+            throw std::runtime_error("pty write");
+        else
+            readAvailable(1); // let the program read while its input is full
     }
 }
 
@@ -118,9 +127,12 @@ void PtyProcess::readAvailable(int timeoutMs) {
     char buffer[4096];
     for (;;) {
         const ssize_t n = read(master_, buffer, sizeof buffer);
-        if (n > 0) output_.append(buffer, static_cast<std::size_t>(n));
-        else if (n < 0 && errno == EINTR) continue;
-        else break; // EAGAIN: nothing more now; EIO: the slave side is closed
+        if (n > 0)
+            output_.append(buffer, static_cast<std::size_t>(n));
+        else if (n < 0 && errno == EINTR)
+            continue;
+        else
+            break; // EAGAIN: nothing more now; EIO: the slave side is closed
     }
 }
 
@@ -251,19 +263,26 @@ void TmuxScreen::keys(const std::vector<std::string> &names) {
     tmux(args);
 }
 
-void TmuxScreen::type(const std::string &text) { tmux({"send-keys", "-l", "--", text}); }
+void TmuxScreen::type(const std::string &text) {
+    tmux({"send-keys", "-l", "--", text});
+}
 
 std::string TmuxScreen::capturePane(bool history) {
     std::vector<std::string> args = {"capture-pane", "-p"};
     if (history) args.insert(args.end(), {"-S", "-"});
     std::istringstream in(tmux(args));
     std::string line, out;
-    while (std::getline(in, line)) out += trimRight(line) + "\n";
+    while (std::getline(in, line))
+        out += trimRight(line) + "\n";
     return trimRight(out);
 }
 
-std::string TmuxScreen::screen() { return capturePane(false); }
-std::string TmuxScreen::transcript() { return capturePane(true); }
+std::string TmuxScreen::screen() {
+    return capturePane(false);
+}
+std::string TmuxScreen::transcript() {
+    return capturePane(true);
+}
 
 std::string TmuxScreen::row(int y) {
     std::istringstream in(screen());

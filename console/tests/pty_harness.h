@@ -36,7 +36,7 @@ public:
     struct Options {
         int columns = 80;
         int rows = 24;
-        std::vector<std::string> env; // "NAME=value", added to the test's environment
+        std::vector<std::string> env;      // "NAME=value", added to the test's environment
         const termios *settings = nullptr; // the terminal as the program finds it
     };
 

@@ -16,7 +16,9 @@
 namespace term {
 namespace {
 
-constexpr int X(int code) { return kExtended | code; }
+constexpr int X(int code) {
+    return kExtended | code;
+}
 
 // ---- Key decoding --------------------------------------------------------------------------
 
@@ -124,7 +126,8 @@ const KeyCase kKeyCases[] = {
 };
 
 TEST(DecodeKey, MapsSequencesToTheSecondCodesOfTheWindowsConsole) {
-    for (const KeyCase &c : kKeyCases) EXPECT_EQ(decodeAll(c.bytes), c.keys) << c.what;
+    for (const KeyCase &c : kKeyCases)
+        EXPECT_EQ(decodeAll(c.bytes), c.keys) << c.what;
 }
 
 // A sequence may arrive over several reads: until its last byte, no prefix may be taken
@@ -160,13 +163,19 @@ TEST(Charset, DegreeSignFollowsTheCodeset) {
         const char *sign;
         bool utf8;
     } cases[] = {
-        {"UTF-8", "\xC2\xB0", true},      {"utf8", "\xC2\xB0", true},
-        {"ISO-8859-1", "\xB0", false},    {"ISO8859-15", "\xB0", false},
-        {"iso_8859_2", "\xB0", false},    {"latin1", "\xB0", false},
-        {"CP1252", "\xB0", false},        {"WINDOWS-1250", "\xB0", false},
-        {"CP437", "\xF8", false},         {"IBM850", "\xF8", false},
+        {"UTF-8", "\xC2\xB0", true},
+        {"utf8", "\xC2\xB0", true},
+        {"ISO-8859-1", "\xB0", false},
+        {"ISO8859-15", "\xB0", false},
+        {"iso_8859_2", "\xB0", false},
+        {"latin1", "\xB0", false},
+        {"CP1252", "\xB0", false},
+        {"WINDOWS-1250", "\xB0", false},
+        {"CP437", "\xF8", false},
+        {"IBM850", "\xF8", false},
         {"ANSI_X3.4-1968", "\xC2\xB0", true}, // the C locale: terminals are UTF-8 today
-        {"", "\xC2\xB0", true},           {"KOI8-R", "\xC2\xB0", true},
+        {"", "\xC2\xB0", true},
+        {"KOI8-R", "\xC2\xB0", true},
         {"ISO-8859-5", "\xC2\xB0", true}, // Cyrillic: no degree sign of its own
     };
     for (const Case &c : cases) {
@@ -201,8 +210,14 @@ TEST(Cursor, FollowsTextAsATerminalMovesIt) {
         {"full row then line end is one row", std::string(20, 'x') + "\n", 20, true, 1, 2, false},
         {"two rows and a half", std::string(50, 'x'), 20, true, 11, 3, false},
         {"no wrap without a width", std::string(100, 'x'), 0, true, 101, 1, false},
-        {"UTF-8 degree sign is one column", "+21.50\xC2\xB0" "C", 80, true, 9, 1, false},
-        {"Latin-1 degree sign is one column", "+21.50\xB0" "C", 80, false, 9, 1, false},
+        {"UTF-8 degree sign is one column",
+         "+21.50\xC2\xB0"
+         "C",
+         80, true, 9, 1, false},
+        {"Latin-1 degree sign is one column",
+         "+21.50\xB0"
+         "C",
+         80, false, 9, 1, false},
         {"UTF-8 bytes on a single-byte terminal", "\xC2\xB0", 80, false, 3, 1, false},
     };
     for (const Case &c : cases) {
@@ -222,13 +237,18 @@ TEST(ScanInt, TakesTheLongestDecimalPrefixAndSaturates) {
         std::size_t used;
         int value;
     } cases[] = {
-        {"7Bh\n", 1, 7},          {"-12x", 3, -12},
-        {"+5", 2, 5},             {"0010", 4, 10},
-        {"2147483647", 10, INT_MAX}, {"-2147483648", 11, INT_MIN},
+        {"7Bh\n", 1, 7},
+        {"-12x", 3, -12},
+        {"+5", 2, 5},
+        {"0010", 4, 10},
+        {"2147483647", 10, INT_MAX},
+        {"-2147483648", 11, INT_MIN},
         {"4294967297", 10, INT_MAX}, // wrapping would give 1, a plausible slot or channel
         {"-99999999999", 12, INT_MIN},
-        {"-x", 0, 42},            {"x", 0, 42},
-        {"+", 0, 42},             {"1.5", 1, 1},
+        {"-x", 0, 42},
+        {"x", 0, 42},
+        {"+", 0, 42},
+        {"1.5", 1, 1},
     };
     for (const Case &c : cases) {
         int value = 42;
@@ -243,10 +263,13 @@ TEST(ScanFloat, AcceptsWhatStrtofAccepts) {
         std::size_t used;
         float value;
     } cases[] = {
-        {"1.5\n", 3, 1.5f}, {"-0.5", 4, -0.5f}, {".5", 2, 0.5f},  {"5.", 2, 5.0f},
-        {"1e3x", 3, 1000.0f}, {"1e", 1, 1.0f}, {"2.5E-1", 6, 0.25f}, {"0x10", 4, 16.0f},
-        {"inf", 3, INFINITY}, {"-infinity", 9, -INFINITY}, {"1e99", 4, INFINITY},
-        {".", 0, 42.0f}, {"abc", 0, 42.0f}, {"-", 0, 42.0f},
+        {"1.5\n", 3, 1.5f},    {"-0.5", 4, -0.5f},
+        {".5", 2, 0.5f},       {"5.", 2, 5.0f},
+        {"1e3x", 3, 1000.0f},  {"1e", 1, 1.0f},
+        {"2.5E-1", 6, 0.25f},  {"0x10", 4, 16.0f},
+        {"inf", 3, INFINITY},  {"-infinity", 9, -INFINITY},
+        {"1e99", 4, INFINITY}, {".", 0, 42.0f},
+        {"abc", 0, 42.0f},     {"-", 0, 42.0f},
     };
     for (const Case &c : cases) {
         float value = 42.0f;
@@ -523,13 +546,28 @@ TEST_F(Layer, LineEditingKeysChangeTheReplyAndTheScreen) {
         std::string typed;
         int value;
     } cases[] = {
-        {"backspace", "12\x7f" "3\r", 13},
+        {"backspace",
+         "12\x7f"
+         "3\r",
+         13},
         {"Ctrl-H", "12\b3\r", 13},
-        {"backspace on an empty line", "\x7f\x7f" "4\r", 4},
-        {"kill line", "99\x15" "5\r", 5},
-        {"erase word", "9 88\x17" "6\r", 9}, // "9 6" is left: the reply is 9
+        {"backspace on an empty line",
+         "\x7f\x7f"
+         "4\r",
+         4},
+        {"kill line",
+         "99\x15"
+         "5\r",
+         5},
+        {"erase word",
+         "9 88\x17"
+         "6\r",
+         9}, // "9 6" is left: the reply is 9
         {"cursor keys do nothing", "1\x1b[D2\r", 12},
-        {"control keys do nothing", "\x01" "7\r", 7},
+        {"control keys do nothing",
+         "\x01"
+         "7\r",
+         7},
     };
     for (const Case &c : cases) {
         ScriptedPlatform p;
@@ -546,7 +584,7 @@ TEST_F(Layer, LineEditingKeysChangeTheReplyAndTheScreen) {
 
 TEST_F(Layer, BackspaceMovesBackToTheErasedCharacterAndClears) {
     platform.width = 10;
-    print(session(), "Enter: ");   // 7 columns
+    print(session(), "Enter: ");     // 7 columns
     platform.type("abcd\x7f\x7f\r"); // "abc" reaches the last column, "d" wraps
     char word[11];
     EXPECT_EQ(session().readWord(word, sizeof word), Reply::Value);
@@ -571,7 +609,8 @@ TEST_F(Layer, EndOfFileKeyOnAnEmptyReplyEndsOnlyThatReply) {
 TEST_F(Layer, EchoGoesToTheInputTerminalWhenOutputIsElsewhere) {
     platform.outputTerminal = false;
     platform.echoShared = false;
-    platform.type("12\x7f" "3\r");
+    platform.type("12\x7f"
+                  "3\r");
     print(session(), "Tau? ");
     int value = 0;
     EXPECT_EQ(session().readInt(value), Reply::Value);
@@ -596,8 +635,7 @@ TEST_F(Layer, MonitorCycleGoesOutInOneWrite) {
     EXPECT_EQ(platform.writes, writesBefore);
     session().kbhit();
     EXPECT_EQ(platform.writes, writesBefore + 1);
-    EXPECT_EQ(platform.written,
-              "\x1b[22G    1.0000Hz\x1b[21G\x1b[22G12345.5000Hz\x1b[21G");
+    EXPECT_EQ(platform.written, "\x1b[22G    1.0000Hz\x1b[21G\x1b[22G12345.5000Hz\x1b[21G");
 }
 
 TEST_F(Layer, LineEndFlushesOnATerminalOnly) {

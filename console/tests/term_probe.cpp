@@ -28,16 +28,25 @@
 namespace {
 
 void showKey(int key) {
-    if (key == term::kEndOfInput) term::printf("key end\n");
-    else if (key == 0) term::printf("key 0 %d\n", term::getch());
-    else term::printf("key %d\n", key);
+    if (key == term::kEndOfInput)
+        term::printf("key end\n");
+    else if (key == 0)
+        term::printf("key 0 %d\n", term::getch());
+    else
+        term::printf("key %d\n", key);
 }
 
 void showReply(const char *name, term::Reply reply, const std::string &value) {
     switch (reply) {
-    case term::Reply::Value: term::printf("%s %s\n", name, value.c_str()); break;
-    case term::Reply::NoValue: term::printf("%s none\n", name); break;
-    case term::Reply::End: term::printf("%s end\n", name); break;
+    case term::Reply::Value:
+        term::printf("%s %s\n", name, value.c_str());
+        break;
+    case term::Reply::NoValue:
+        term::printf("%s none\n", name);
+        break;
+    case term::Reply::End:
+        term::printf("%s end\n", name);
+        break;
     }
 }
 
@@ -69,7 +78,8 @@ int main(int argc, char **argv) {
             }
             break;
         case 'p':
-            while (!term::kbhit()) term::Sleep(1);
+            while (!term::kbhit())
+                term::Sleep(1);
             showKey(term::getch());
             break;
         case 'd': {

@@ -44,7 +44,8 @@ std::string runPiped(const std::string &command) {
     if (p == nullptr) return out;
     char buffer[4096];
     std::size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, p)) > 0) out.append(buffer, n);
+    while ((n = std::fread(buffer, 1, sizeof buffer, p)) > 0)
+        out.append(buffer, n);
     pclose(p);
     return out;
 }
@@ -155,7 +156,9 @@ TEST(PtyRestore, TerminalIsGivenBackOnEveryWayOut) {
         {"Ctrl-\\", {"r", "K"}, [](PtyProcess &p) { p.send("\x1c"); }, SIGQUIT},
         {"SIGTERM", {"r", "K"}, [](PtyProcess &p) { kill(p.pid(), SIGTERM); }, SIGTERM},
         {"SIGHUP", {"r", "K"}, [](PtyProcess &p) { kill(p.pid(), SIGHUP); }, SIGHUP},
-        {"SIGTERM while sleeping", {"r", "w10000"}, [](PtyProcess &p) { kill(p.pid(), SIGTERM); },
+        {"SIGTERM while sleeping",
+         {"r", "w10000"},
+         [](PtyProcess &p) { kill(p.pid(), SIGTERM); },
          SIGTERM},
         {"abort", {"r", "w100", "A"}, [](PtyProcess &) {}, SIGABRT},
         {"segmentation fault", {"r", "w100", "S"}, [](PtyProcess &) {}, SIGSEGV},

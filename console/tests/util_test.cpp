@@ -25,7 +25,9 @@ struct EntryCase {
 constexpr int32_t kUntouchedSigned = 0x5A5A5A5A;
 constexpr uint32_t kUntouchedUnsigned = 0xA5A5A5A5;
 
-void PrintTo(const EntryCase &c, std::ostream *os) { *os << '"' << c.text << '"'; }
+void PrintTo(const EntryCase &c, std::ostream *os) {
+    *os << '"' << c.text << '"';
+}
 
 class NumberEntry : public ::testing::TestWithParam<EntryCase> {};
 
@@ -46,8 +48,8 @@ INSTANTIATE_TEST_SUITE_P(
         EntryCase{"123", 0, 123, 123}, EntryCase{"7Bh", 0, 123, 123},
         EntryCase{"1111011b", 0, 123, 123}, EntryCase{"FFh", 0, 255, 255},
         EntryCase{"ffh", 0, 255, 255}, EntryCase{"1bh", 0, 27, 27}, EntryCase{"10b", 0, 2, 2},
-        EntryCase{"0b", 0, 0, 0}, EntryCase{"0x7Bh", 0, 123, 123},
-        EntryCase{" 42", 0, 42, 42}, EntryCase{"+7", 0, 7, 7},
+        EntryCase{"0b", 0, 0, 0}, EntryCase{"0x7Bh", 0, 123, 123}, EntryCase{" 42", 0, 42, 42},
+        EntryCase{"+7", 0, 7, 7},
         // Not a number in the selected notation.
         EntryCase{"7BH", -2, 0, 0}, EntryCase{"1111011B", -2, 0, 0}, EntryCase{"7B", -2, 0, 0},
         EntryCase{"12b", -2, 0, 0}, EntryCase{"h", -2, 0, 0}, EntryCase{"b", -2, 0, 0},
@@ -58,20 +60,19 @@ INSTANTIATE_TEST_SUITE_P(
 
 INSTANTIATE_TEST_SUITE_P(
     Saturation, NumberEntry,
-    ::testing::Values(
-        EntryCase{"-5", 0, -5, 4294967291U},
-        EntryCase{"2147483647", 0, 2147483647, 2147483647U},
-        EntryCase{"2147483648", 0, 2147483647, 2147483648U},
-        EntryCase{"-2147483648", 0, INT32_MIN, 2147483648U},
-        EntryCase{"-2147483649", 0, INT32_MIN, 2147483647U},
-        EntryCase{"4294967295", 0, 2147483647, 4294967295U},
-        EntryCase{"4294967296", 0, 2147483647, 4294967295U},
-        EntryCase{"-4294967295", 0, INT32_MIN, 1U},
-        EntryCase{"-4294967296", 0, INT32_MIN, 4294967295U},
-        EntryCase{"100000000h", 0, 2147483647, 4294967295U},
-        EntryCase{"-18446744073709551615", 0, INT32_MIN, 4294967295U},
-        EntryCase{"99999999999999999999999", 0, 2147483647, 4294967295U},
-        EntryCase{"-99999999999999999999999", 0, INT32_MIN, 4294967295U}));
+    ::testing::Values(EntryCase{"-5", 0, -5, 4294967291U},
+                      EntryCase{"2147483647", 0, 2147483647, 2147483647U},
+                      EntryCase{"2147483648", 0, 2147483647, 2147483648U},
+                      EntryCase{"-2147483648", 0, INT32_MIN, 2147483648U},
+                      EntryCase{"-2147483649", 0, INT32_MIN, 2147483647U},
+                      EntryCase{"4294967295", 0, 2147483647, 4294967295U},
+                      EntryCase{"4294967296", 0, 2147483647, 4294967295U},
+                      EntryCase{"-4294967295", 0, INT32_MIN, 1U},
+                      EntryCase{"-4294967296", 0, INT32_MIN, 4294967295U},
+                      EntryCase{"100000000h", 0, 2147483647, 4294967295U},
+                      EntryCase{"-18446744073709551615", 0, INT32_MIN, 4294967295U},
+                      EntryCase{"99999999999999999999999", 0, 2147483647, 4294967295U},
+                      EntryCase{"-99999999999999999999999", 0, INT32_MIN, 4294967295U}));
 
 TEST(NumberEntryNull, NullTextCountsAsEmpty) {
     int32_t s = kUntouchedSigned;
@@ -90,7 +91,9 @@ struct DigitsCase {
     const char *expected;
 };
 
-void PrintTo(const DigitsCase &c, std::ostream *os) { *os << c.value << " @" << c.digits; }
+void PrintTo(const DigitsCase &c, std::ostream *os) {
+    *os << c.value << " @" << c.digits;
+}
 
 class SignificantDigits : public ::testing::TestWithParam<DigitsCase> {};
 
@@ -130,7 +133,9 @@ struct TimeCase {
     const char *expected;
 };
 
-void PrintTo(const TimeCase &c, std::ostream *os) { *os << c.seconds << " s"; }
+void PrintTo(const TimeCase &c, std::ostream *os) {
+    *os << c.seconds << " s";
+}
 
 class TimeFromSeconds : public ::testing::TestWithParam<TimeCase> {};
 
@@ -164,7 +169,9 @@ struct HundredthsCase {
     const char *expected;
 };
 
-void PrintTo(const HundredthsCase &c, std::ostream *os) { *os << c.hundredths; }
+void PrintTo(const HundredthsCase &c, std::ostream *os) {
+    *os << c.hundredths;
+}
 
 class TimeFromHundredths : public ::testing::TestWithParam<HundredthsCase> {};
 
@@ -219,8 +226,7 @@ INSTANTIATE_TEST_SUITE_P(
         MinuteTimeCase{"%.0lf s", 125.4, "2:05 s"},
         // A remainder rounded up to 60 carries into the minutes and hours.
         MinuteTimeCase{"%.2lfs", 119.996, "2:00.00s"},
-        MinuteTimeCase{"%.2lfs", 3599.996, "1:00:00.00s"},
-        MinuteTimeCase{"%.0lfs", 119.5, "2:00s"},
+        MinuteTimeCase{"%.2lfs", 3599.996, "1:00:00.00s"}, MinuteTimeCase{"%.0lfs", 119.5, "2:00s"},
         // Below a minute, NaN and infinity keep the caller's format.
         MinuteTimeCase{"%.2lfs", -30.0, "-30.00s"}, MinuteTimeCase{"%.2lfs", kNaN, "nans"},
         MinuteTimeCase{"%.2lfs", kInf, "infs"},
@@ -272,7 +278,9 @@ struct PathCase {
     const char *exactly; // sprintp, blanks shown as '_'
 };
 
-void PrintTo(const PathCase &c, std::ostream *os) { *os << c.path << " @" << c.width; }
+void PrintTo(const PathCase &c, std::ostream *os) {
+    *os << c.path << " @" << c.width;
+}
 
 class PathShortening : public ::testing::TestWithParam<PathCase> {};
 
@@ -294,23 +302,24 @@ TEST_P(PathShortening, BothFormsFitTheWidth) {
 
 INSTANTIATE_TEST_SUITE_P(
     Paths, PathShortening,
-    ::testing::Values(
-        PathCase{kPath, 40, kPath, R"(C:\Work\Projects\Alpha\Beta\report.txt__)"},
-        PathCase{kPath, 38, kPath, kPath},
-        PathCase{kPath, 30, R"(C:\..\Alpha\Beta\report.txt)", R"(C:\..\Alpha\Beta\report.txt___)"},
-        PathCase{kPath, 20, R"(C:..\Beta\report.txt)", R"(C:\..\report.txt____)"},
-        PathCase{kPath, 16, R"(C:\..\report.txt)", R"(..eta\report.txt)"},
-        PathCase{kPath, 12, "..report.txt", "..report.txt"},
-        // No backslash at all: the tail form.
-        PathCase{"averylongfilename.txt", 10, "..name.txt", "..name.txt"},
-        // A network path keeps only its first backslash as the head.
-        PathCase{R"(\\server\share\projects\file.txt)", 20, R"(\..\file.txt)",
-                 R"(\..\file.txt________)"},
-        // A relative path without a drive.
-        PathCase{R"(work\projects\alpha\file.txt)", 20, R"(work\..\file.txt)",
-                 R"(work\..\file.txt____)"},
-        // Widths without room for "..".
-        PathCase{kPath, 2, "..", ".."}, PathCase{kPath, 1, ".", "."},
-        PathCase{kPath, 0, "", ""}, PathCase{kPath, -3, "", ""}, PathCase{"", 0, "", ""}));
+    ::testing::Values(PathCase{kPath, 40, kPath, R"(C:\Work\Projects\Alpha\Beta\report.txt__)"},
+                      PathCase{kPath, 38, kPath, kPath},
+                      PathCase{kPath, 30, R"(C:\..\Alpha\Beta\report.txt)",
+                               R"(C:\..\Alpha\Beta\report.txt___)"},
+                      PathCase{kPath, 20, R"(C:..\Beta\report.txt)", R"(C:\..\report.txt____)"},
+                      PathCase{kPath, 16, R"(C:\..\report.txt)", R"(..eta\report.txt)"},
+                      PathCase{kPath, 12, "..report.txt", "..report.txt"},
+                      // No backslash at all: the tail form.
+                      PathCase{"averylongfilename.txt", 10, "..name.txt", "..name.txt"},
+                      // A network path keeps only its first backslash as the head.
+                      PathCase{R"(\\server\share\projects\file.txt)", 20, R"(\..\file.txt)",
+                               R"(\..\file.txt________)"},
+                      // A relative path without a drive.
+                      PathCase{R"(work\projects\alpha\file.txt)", 20, R"(work\..\file.txt)",
+                               R"(work\..\file.txt____)"},
+                      // Widths without room for "..".
+                      PathCase{kPath, 2, "..", ".."}, PathCase{kPath, 1, ".", "."},
+                      PathCase{kPath, 0, "", ""}, PathCase{kPath, -3, "", ""},
+                      PathCase{"", 0, "", ""}));
 
 } // namespace

@@ -15,34 +15,34 @@
 namespace qvx3 {
 
 enum Command : uint8_t {
-    CMD_Check = 0,              // read 2: identity
-    CMD_Prod_ID = 1,            // read text, limit 81
-    CMD_Prod_No = 2,            // read 4: product number
-    CMD_FW_Ver = 3,             // read 2: firmware version, high byte first part
-    CMD_FW_Date = 4,            // read text, limit 16
-    CMD_Uptime = 5,             // read 6: whole seconds (4), then 1/1024 s (2)
-    CMD_5V = 6,                 // read 2: mV, 0x8000 = no reading
-    CMD_3V = 7,                 // read 2: mV, 0x8000 = no reading
-    CMD_Temp = 8,               // read 2: 0.01 K, 0xFFFF = no reading
-    CMD_ClkCPU = 9,             // read 4: Hz
-    CMD_ClkPer = 10,            // read 4: Hz
-    CMD_ClkADC = 11,            // read 4: Hz
-    CMD_ClkDAC = 12,            // read 4: Hz
-    CMD_LPF_X = 13,             // write 1: Beta; read 3: Alpha (2), Beta (1)
+    CMD_Check = 0,   // read 2: identity
+    CMD_Prod_ID = 1, // read text, limit 81
+    CMD_Prod_No = 2, // read 4: product number
+    CMD_FW_Ver = 3,  // read 2: firmware version, high byte first part
+    CMD_FW_Date = 4, // read text, limit 16
+    CMD_Uptime = 5,  // read 6: whole seconds (4), then 1/1024 s (2)
+    CMD_5V = 6,      // read 2: mV, 0x8000 = no reading
+    CMD_3V = 7,      // read 2: mV, 0x8000 = no reading
+    CMD_Temp = 8,    // read 2: 0.01 K, 0xFFFF = no reading
+    CMD_ClkCPU = 9,  // read 4: Hz
+    CMD_ClkPer = 10, // read 4: Hz
+    CMD_ClkADC = 11, // read 4: Hz
+    CMD_ClkDAC = 12, // read 4: Hz
+    CMD_LPF_X = 13,  // write 1: Beta; read 3: Alpha (2), Beta (1)
     CMD_LPF_Y = 14,
-    CMD_HPF_Tau_X = 15,         // write 1, read 1: Tau
+    CMD_HPF_Tau_X = 15, // write 1, read 1: Tau
     CMD_HPF_Tau_Y = 16,
-    CMD_Amplification_X = 17,   // write 2, read 2: gain x 256
+    CMD_Amplification_X = 17, // write 2, read 2: gain x 256
     CMD_Amplification_Y = 18,
-    CMD_Polarity_X = 19,        // write 1, read 1: 0 positive, non-zero negative
+    CMD_Polarity_X = 19, // write 1, read 1: 0 positive, non-zero negative
     CMD_Polarity_Y = 20,
-    CMD_Threshold_X = 21,       // write 2, read 2: mV
+    CMD_Threshold_X = 21, // write 2, read 2: mV
     CMD_Threshold_Y = 22,
-    CMD_Duration_X = 23,        // write 2, read 2: ms
+    CMD_Duration_X = 23, // write 2, read 2: ms
     CMD_Duration_Y = 24,
-    CMD_Frequency_X = 25,       // read 4: 0.0001 Hz, 0xFFFFFFFF = overflow
+    CMD_Frequency_X = 25, // read 4: 0.0001 Hz, 0xFFFFFFFF = overflow
     CMD_Frequency_Y = 26,
-    CMD_State = 27,             // read 1: counter state bits
+    CMD_State = 27, // read 1: counter state bits
 };
 
 constexpr int kCommandCount = 28;
@@ -76,24 +76,31 @@ struct ReadShape {
 
 constexpr ReadShape readShape(uint8_t code) {
     switch (code) {
-    case CMD_Prod_ID: return {true, kProdIdLimit};
-    case CMD_FW_Date: return {true, kFwDateLimit};
+    case CMD_Prod_ID:
+        return {true, kProdIdLimit};
+    case CMD_FW_Date:
+        return {true, kFwDateLimit};
     case CMD_Prod_No:
     case CMD_ClkCPU:
     case CMD_ClkPer:
     case CMD_ClkADC:
     case CMD_ClkDAC:
     case CMD_Frequency_X:
-    case CMD_Frequency_Y: return {false, 4};
-    case CMD_Uptime: return {false, 6};
+    case CMD_Frequency_Y:
+        return {false, 4};
+    case CMD_Uptime:
+        return {false, 6};
     case CMD_LPF_X:
-    case CMD_LPF_Y: return {false, 3};
+    case CMD_LPF_Y:
+        return {false, 3};
     case CMD_HPF_Tau_X:
     case CMD_HPF_Tau_Y:
     case CMD_Polarity_X:
     case CMD_Polarity_Y:
-    case CMD_State: return {false, 1};
-    default: return {false, 2};
+    case CMD_State:
+        return {false, 1};
+    default:
+        return {false, 2};
     }
 }
 
@@ -105,14 +112,17 @@ constexpr int32_t writePayload(uint8_t code) {
     case CMD_HPF_Tau_X:
     case CMD_HPF_Tau_Y:
     case CMD_Polarity_X:
-    case CMD_Polarity_Y: return 1;
+    case CMD_Polarity_Y:
+        return 1;
     case CMD_Amplification_X:
     case CMD_Amplification_Y:
     case CMD_Threshold_X:
     case CMD_Threshold_Y:
     case CMD_Duration_X:
-    case CMD_Duration_Y: return 2;
-    default: return 0;
+    case CMD_Duration_Y:
+        return 2;
+    default:
+        return 0;
     }
 }
 
