@@ -23,25 +23,34 @@ exports() {
 imports() {
     "$objdump" -p "$1" | awk '/^\tDLL Name: / { dll = tolower($3); next }
                               NF == 0 { dll = "" }
-                              dll != "" && $1 ~ /^[0-9a-f]+$/ && $2 ~ /^[0-9]+$/ { print dll, $3 }' |
+                              dll != "" && $1 ~ /^[0-9a-f]+$/ && $2 ~ /^[0-9]+$/ {
+                                  print dll, $3
+                              }' |
         sort -u
 }
 
 check_dll() {
     local dll=$1 header=$2 macro=$3 def=$4 count=$5
     [ -f "$dll" ] || { fail "$dll missing"; return; }
+    local before=$status
+    status=0
     exports "$dll" > "$tmp/exported"
-    grep -o "${macro} [A-Za-z0-9_]*(" "$header" | sed "s/^${macro} //; s/($//" | sort > "$tmp/declared"
+    grep -o "${macro} [A-Za-z0-9_]*(" "$header" | sed "s/^${macro} //; s/($//" |
+        sort > "$tmp/declared"
     awk 'listing && NF { print $1 } /^EXPORTS/ { listing = 1 }' "$def" | sort > "$tmp/listed"
-    diff -u "$tmp/declared" "$tmp/exported" > "$tmp/diff" ||
-        { fail "$(basename "$dll") exports differ from the header (- declared, + exported)"; cat "$tmp/diff"; }
-    diff -u "$tmp/declared" "$tmp/listed" > "$tmp/diff" ||
-        { fail "$(basename "$def") differs from the header (- declared, + listed)"; cat "$tmp/diff"; }
+    if ! diff -u "$tmp/declared" "$tmp/exported"; then
+        fail "$(basename "$dll") exports differ from the header (- declared, + exported)"
+    fi
+    if ! diff -u "$tmp/declared" "$tmp/listed"; then
+        fail "$(basename "$def") differs from the header (- declared, + listed)"
+    fi
     local n
     n=$(wc -l < "$tmp/exported")
     [ "$n" -eq "$count" ] || fail "$(basename "$dll") exports $n functions, not $count"
     grep -q '@' "$tmp/exported" && fail "$(basename "$dll") exports decorated names"
-    echo "$(basename "$dll"): $n functions exported under plain names, as declared and listed"
+    [ "$status" -ne 0 ] ||
+        echo "$(basename "$dll"): $n functions exported under plain names, as declared and listed"
+    [ "$before" -eq 0 ] || status=$before
 }
 
 check_dll "$bin/QVX-3.dll" "$source/device/include/qvx3.h" QVX_3_CALL "$source/device/QVX-3.def" 33
