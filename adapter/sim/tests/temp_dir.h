@@ -2,20 +2,30 @@
 #ifndef BXA7SIM_TESTS_TEMP_DIR_H
 #define BXA7SIM_TESTS_TEMP_DIR_H
 
-#include <cstdlib>
 #include <filesystem>
+#include <random>
 #include <stdexcept>
 #include <string>
 
 class TempDir {
 public:
+    // Under the system's temporary directory ($TMPDIR, else /tmp; %TMP% on Windows).
     TempDir() {
-        const char *base = std::getenv("TMPDIR");
-        std::string pattern =
-            std::string(base && base[0] ? base : "/tmp") + "/bxa7-sim-test-XXXXXX";
-        if (!mkdtemp(pattern.data()))
-            throw std::runtime_error("cannot create a temporary directory");
-        path_ = pattern;
+        namespace fs = std::filesystem;
+        std::error_code error;
+        const fs::path base = fs::temp_directory_path(error);
+        if (error) throw std::runtime_error("no temporary directory");
+        std::random_device seed;
+        std::mt19937_64 random(seed());
+        for (int attempt = 0; attempt < 100; ++attempt) {
+            const fs::path candidate =
+                base / ("bxa7-sim-test-" + std::to_string(random() % 1000000000000ull));
+            if (fs::create_directory(candidate, error)) {
+                path_ = candidate.generic_string();
+                return;
+            }
+        }
+        throw std::runtime_error("cannot create a temporary directory");
     }
     ~TempDir() {
         std::error_code ignored;
