@@ -59,8 +59,8 @@ public:
             GetConsoleMode(out_, &g_foundOutMode);
             // Text as it is written: line ends and wrapping by the console, and no VT
             // interpretation of our own cursor sequences, which are carried out below.
-            const DWORD mode = (g_foundOutMode | ENABLE_PROCESSED_OUTPUT |
-                                ENABLE_WRAP_AT_EOL_OUTPUT);
+            const DWORD mode =
+                (g_foundOutMode | ENABLE_PROCESSED_OUTPUT | ENABLE_WRAP_AT_EOL_OUTPUT);
             if (mode != g_foundOutMode && SetConsoleMode(out_, mode)) g_outModeChanged = 1;
             SetConsoleCtrlHandler(onControl, TRUE);
         }
@@ -79,10 +79,10 @@ public:
     EditKeys editKeys() override {
         EditKeys keys;
         if (!inputIsTerminal_) return keys;
-        keys.erase = '\b';        // Backspace
-        keys.kill = 0x1B;         // Esc clears the line, as in the system's own prompts
-        keys.wordErase = 0x17;    // Ctrl-W
-        keys.endOfFile = 0x1A;    // Ctrl-Z
+        keys.erase = '\b';     // Backspace
+        keys.kill = 0x1B;      // Esc clears the line, as in the system's own prompts
+        keys.wordErase = 0x17; // Ctrl-W
+        keys.endOfFile = 0x1A; // Ctrl-Z
         return keys;
     }
 
@@ -94,15 +94,17 @@ public:
     }
 
     void write(const char *bytes, std::size_t size) override {
-        if (outputIsTerminal_) writeConsole(bytes, size);
-        else writeText(out_, bytes, size);
+        if (outputIsTerminal_)
+            writeConsole(bytes, size);
+        else
+            writeText(out_, bytes, size);
     }
 
     void writeEcho(const char *bytes, std::size_t size) override {
         if (echo_ == INVALID_HANDLE_VALUE)
-            echo_ = CreateFileA("CONOUT$", GENERIC_READ | GENERIC_WRITE,
-                                FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
-                                nullptr);
+            echo_ =
+                CreateFileA("CONOUT$", GENERIC_READ | GENERIC_WRITE,
+                            FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
         if (echo_ == INVALID_HANDLE_VALUE) return;
         DWORD n = 0;
         WriteConsoleA(echo_, bytes, static_cast<DWORD>(size), &n, nullptr);
@@ -115,8 +117,8 @@ public:
         const ULONGLONG now = GetTickCount64();
         if (columns_ == 0 || now - columnsAt_ >= 100) {
             CONSOLE_SCREEN_BUFFER_INFO info;
-            columns_ = GetConsoleScreenBufferInfo(out_, &info) && info.dwSize.X > 0
-                           ? info.dwSize.X : 80;
+            columns_ =
+                GetConsoleScreenBufferInfo(out_, &info) && info.dwSize.X > 0 ? info.dwSize.X : 80;
             columnsAt_ = now;
         }
         return columns_;
@@ -147,7 +149,8 @@ private:
             if (timeoutMs >= 0) {
                 const ULONGLONG waited = GetTickCount64() - start;
                 wait = waited >= static_cast<ULONGLONG>(timeoutMs)
-                           ? 0 : static_cast<DWORD>(timeoutMs - waited);
+                           ? 0
+                           : static_cast<DWORD>(timeoutMs - waited);
             }
             const DWORD ready = WaitForSingleObject(in_, wait);
             if (ready == WAIT_TIMEOUT) return Input::Timeout;
@@ -219,7 +222,8 @@ private:
         std::size_t i = 0;
         while (i < size) {
             std::size_t text = i;
-            while (text < size && bytes[text] != '\x1b') ++text;
+            while (text < size && bytes[text] != '\x1b')
+                ++text;
             if (text > i) {
                 DWORD n = 0;
                 WriteConsoleA(out_, bytes + i, static_cast<DWORD>(text - i), &n, nullptr);
@@ -256,7 +260,7 @@ private:
             break;
         case 'B':
             at.Y = static_cast<SHORT>(at.Y + count >= info.dwSize.Y ? info.dwSize.Y - 1
-                                                                      : at.Y + count);
+                                                                    : at.Y + count);
             SetConsoleCursorPosition(out_, at);
             break;
         case 'G':

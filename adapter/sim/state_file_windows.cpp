@@ -37,7 +37,9 @@ FileError failure(const std::string &what, const std::string &path, DWORD code =
     return {what + " " + path, systemReason(code)};
 }
 
-bool isSeparator(char c) { return c == '\\' || c == '/'; }
+bool isSeparator(char c) {
+    return c == '\\' || c == '/';
+}
 
 // Creates the directories above `path` that are missing. Both separators count; a drive
 // ("C:") or a share ("\\server\share") at the start is taken as it is.
@@ -242,8 +244,8 @@ std::unique_ptr<StateFile::Lock> StateFile::lock(FileError &error) {
 bool StateFile::replace(const std::string &text, FileError &error) {
     const std::string temporary = path_ + ".tmp";
     if (!makeParents(path_, error)) return false;
-    HANDLE file = CreateFileA(temporary.c_str(), GENERIC_READ | GENERIC_WRITE, kShareAll,
-                              nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE file = CreateFileA(temporary.c_str(), GENERIC_READ | GENERIC_WRITE, kShareAll, nullptr,
+                              CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         error = failure("cannot write", temporary);
         return false;

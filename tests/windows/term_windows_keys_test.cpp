@@ -84,7 +84,8 @@ TEST(WindowsKeys, EachKeyReachesGetchAsTheConsoleGivesIt) {
         {"held key repeats", event(VK_RIGHT, 0, 0, 3), {0, 77, 0, 77, 0, 77}},
         {"held letter repeats", event('X', 'x', 0, 2), {'x', 'x'}},
     };
-    for (const Case &c : cases) EXPECT_EQ(codes(c.key), c.expected) << c.name;
+    for (const Case &c : cases)
+        EXPECT_EQ(codes(c.key), c.expected) << c.name;
 }
 
 TEST(WindowsKeys, EventsThatAreNoKeyPressBringNothing) {
@@ -95,7 +96,8 @@ TEST(WindowsKeys, EventsThatAreNoKeyPressBringNothing) {
         {"Caps Lock", event(VK_CAPITAL, 0), {}},
         {"Alt+letter", event('F', 'f', kAlt), {}},
     };
-    for (const Case &c : cases) EXPECT_TRUE(term::keyEventBytes(c.key).empty()) << c.name;
+    for (const Case &c : cases)
+        EXPECT_TRUE(term::keyEventBytes(c.key).empty()) << c.name;
 }
 
 } // namespace
