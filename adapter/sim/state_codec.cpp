@@ -229,7 +229,9 @@ std::optional<SimState> decodeState(std::string_view text) {
             ok = f.count(3) && f.number(1, code) && f.bytes(2, bytes) && validForced(code, bytes) &&
                  state.forced.emplace(code, bytes).second;
         } else if (key == "power-on") {
-            ok = f.count(2) && f.number(1, state.module.powerOn) && once("power-on");
+            // Times are monotonic-clock nanoseconds of the boot, never negative: the model
+            // subtracts them from the clock's reading.
+            ok = f.count(2) && f.number<int64_t>(1, state.module.powerOn, 0) && once("power-on");
         } else if (key == "settings") {
             ChannelSettings s;
             ok = f.count(8) && f.channel(1, c) && f.number(2, s.polarity) && f.number(3, s.gain) &&
@@ -238,7 +240,7 @@ std::optional<SimState> decodeState(std::string_view text) {
             state.module.settings[c] = s;
         } else if (key == "counter") {
             CounterRun r;
-            ok = f.count(7) && f.channel(1, c) && f.number(2, r.seriesStart) &&
+            ok = f.count(7) && f.channel(1, c) && f.number<int64_t>(2, r.seriesStart, 0) &&
                  f.number(3, r.readWindow) && f.number(4, r.carriedRaw) &&
                  f.flag(5, r.carriedValid) && f.flag(6, r.carriedUnread) &&
                  once("counter" + std::to_string(c));

@@ -27,6 +27,9 @@ bool defaultStatePath(const GetEnv &getenv, std::string &path, FileError &error)
 // An identifier of the machine's current boot: the monotonic clock's times belong to it.
 std::string currentBootId();
 
+// Whether a state file's boot identifier names the current boot `current`.
+bool sameBoot(const std::string &stored, const std::string &current);
+
 class StateFile {
 public:
     enum class Read { Unchanged, Changed, Missing };

@@ -91,6 +91,10 @@ std::string currentBootId() {
     return id;
 }
 
+bool sameBoot(const std::string &stored, const std::string &current) {
+    return stored == current;
+}
+
 // The file version last read or written, held open: while it is open its inode cannot be
 // reused, so a file at the path with the same inode is this very version - unless someone
 // wrote into it in place, which its size and times tell.

@@ -160,17 +160,29 @@ bool defaultStatePath(const GetEnv &getenv, std::string &path, FileError &error)
 }
 
 // Windows has no boot identifier: the boot's start, wall-clock time less the time since
-// boot, names it. Rounded to 30 s, which absorbs the jitter of the two readings and clock
-// adjustments, and is far shorter than any reboot.
+// boot, names it, in milliseconds. Two readings in one boot differ by the clocks' ticks and
+// by adjustments of the wall clock since, so sameBoot() allows a minute either way; two
+// boots' starts lie further apart than that unless the first lasted under a minute.
 std::string currentBootId() {
     FILETIME now{};
     GetSystemTimeAsFileTime(&now);
     const ULONGLONG wall =
         (static_cast<ULONGLONG>(now.dwHighDateTime) << 32 | now.dwLowDateTime) / 10000; // ms
-    const ULONGLONG bootMs = wall - GetTickCount64();
     char id[32];
-    std::snprintf(id, sizeof id, "boot-%llu", (bootMs + 15000) / 30000);
+    std::snprintf(id, sizeof id, "boot-%llu", wall - GetTickCount64());
     return id;
+}
+
+bool sameBoot(const std::string &stored, const std::string &current) {
+    unsigned long long a = 0;
+    unsigned long long b = 0;
+    char tail = 0;
+    if (std::sscanf(stored.c_str(), "boot-%llu%c", &a, &tail) != 1 ||
+        std::sscanf(current.c_str(), "boot-%llu%c", &b, &tail) != 1) {
+        return false;
+    }
+    constexpr unsigned long long kToleranceMs = 60000;
+    return (a > b ? a - b : b - a) <= kToleranceMs;
 }
 
 // The file version last read or written.

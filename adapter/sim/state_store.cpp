@@ -17,7 +17,9 @@ StateStore::Load StateStore::reload(FileError &error) {
     stale_.reset();
     if (read == StateFile::Read::Missing) return Load::Invalid;
     std::optional<SimState> state = decodeState(text);
-    if (state && state->bootId == bootId_) {
+    // The file keeps the identifier it was written with, so every process of the boot
+    // compares with one value.
+    if (state && sameBoot(state->bootId, bootId_)) {
         cached_ = std::move(state);
         return Load::Valid;
     }

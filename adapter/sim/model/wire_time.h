@@ -28,10 +28,22 @@ constexpr int64_t addressOnlyBits() {
     return writeBits(0, true);
 }
 
-// The duration of `bits` at a bus clock of `hertz`, rounded up to whole nanoseconds;
-// 0 for an instant bus (hertz 0).
+// The longest duration reported, about 146 years: far beyond any real transfer, and far
+// enough from the limit of int64_t that a clock reading plus it cannot overflow.
+constexpr int64_t kMaxWireNanoseconds = int64_t{1} << 62;
+
+// The duration of `bits` (not negative) at a bus clock of `hertz`, rounded up to whole
+// nanoseconds, at most kMaxWireNanoseconds; 0 for an instant bus (hertz 0). Whole seconds
+// and the rest are scaled apart, so that a huge count (a caller's absurd byte count)
+// cannot overflow.
 constexpr int64_t wireNanoseconds(int64_t bits, uint32_t hertz) {
-    return hertz == 0 ? 0 : (bits * 1000000000 + hertz - 1) / hertz;
+    if (hertz == 0 || bits <= 0) return 0;
+    constexpr uint64_t kNsPerSecond = 1000000000;
+    const uint64_t seconds = static_cast<uint64_t>(bits) / hertz;
+    const uint64_t rest = static_cast<uint64_t>(bits) % hertz; // below 2^32: no overflow
+    if (seconds >= static_cast<uint64_t>(kMaxWireNanoseconds) / kNsPerSecond)
+        return kMaxWireNanoseconds;
+    return static_cast<int64_t>(seconds * kNsPerSecond + (rest * kNsPerSecond + hertz - 1) / hertz);
 }
 
 } // namespace bxa7sim

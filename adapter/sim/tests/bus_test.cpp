@@ -268,6 +268,11 @@ TEST_F(BusTest, TransfersCountTheirBitsOnTheWire) {
     EXPECT_EQ(wireNanoseconds(84, 40000), 2100000);
     EXPECT_EQ(wireNanoseconds(1, 3), 333333334); // rounded up
     EXPECT_EQ(wireNanoseconds(84, 0), 0);
+    // A caller's absurd count: the largest Send at 100 kHz is exact, and nothing overflows.
+    const int64_t largestSend = writeBits(INT32_MAX, true);
+    EXPECT_EQ(wireNanoseconds(largestSend, 100000), largestSend * 10000);
+    EXPECT_EQ(wireNanoseconds(largestSend, 1), kMaxWireNanoseconds);
+    EXPECT_EQ(wireNanoseconds(INT64_MAX, 1000), kMaxWireNanoseconds);
 }
 
 } // namespace

@@ -86,11 +86,13 @@ TEST_F(StateFileTest, TheLockIsHeldAgainstOthersUntilReleased) {
     EXPECT_TRUE(taken);
 }
 
-TEST(BootId, StaysTheSameWithinABoot) {
+TEST(BootId, NamesTheSameBootWithinABoot) {
     const std::string id = currentBootId();
     EXPECT_FALSE(id.empty());
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    EXPECT_EQ(currentBootId(), id);
+    EXPECT_TRUE(sameBoot(id, currentBootId()));
+    EXPECT_TRUE(sameBoot(currentBootId(), id));
+    EXPECT_FALSE(sameBoot("", id));
 }
 
 } // namespace

@@ -27,7 +27,7 @@ SimState busyState() {
                 {CMD_FW_Date, {'2', '0', '3', '0'}},
                 {CMD_Uptime, {1, 2, 3, 4, 5, 6}},
                 {CMD_State, {0xFF}}};
-    s.module.powerOn = -5;
+    s.module.powerOn = 5;
     s.module.settings[1] = {0xA5, 0xFFFF, 255, 0, 65535, 0};
     s.module.counters[0] = {INT64_MAX, UINT64_MAX, 0xFFFFFFFF, true, false};
     return s;
@@ -83,8 +83,12 @@ TEST(StateCodec, RefusesEverythingButAWholeValidState) {
         replaced("4294967295 1 0", "4294967295 2 0"),
         replaced("\nend\n", "\nend\r\n"),
         replaced("boot 0a1b-2c3d", "boot "),
-        replaced("power-on -5", "power-on"),
-        replaced("power-on -5\n", ""),
+        replaced("power-on 5", "power-on"),
+        replaced("power-on 5\n", ""),
+        // Clock times before the boot would overflow the model's time differences.
+        replaced("power-on 5", "power-on -5"),
+        replaced("power-on 5", "power-on -9223372036854775808"),
+        replaced("counter X 9223372036854775807", "counter X -1"),
     };
     // Sanity: the edited lines exist, so each case is one edit away from a valid state.
     EXPECT_TRUE(decodeState(replaced("selected-slot 200", "selected-slot 7")));
