@@ -40,14 +40,14 @@ const char *PolarityName(unsigned polarity) {
 bool ReadIntReply(int &value) {
     value = 0;
     if (term::readInt(value) != term::Reply::End) return true;
-    term::printf("\n");
+    EndPromptLine();
     return false;
 }
 
 bool ReadRealReply(float &value) {
     value = 0.0f;
     if (term::readFloat(value) != term::Reply::End) return true;
-    term::printf("\n");
+    EndPromptLine();
     return false;
 }
 

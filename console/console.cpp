@@ -10,6 +10,10 @@ void PrintHeading(const char *line) {
     if (g_debugMode) term::printf("%s", line);
 }
 
+void EndPromptLine() {
+    if (term::wherex() != 1) term::printf("\n");
+}
+
 void PrintError(const char *name) {
     // Both texts describe the failure only until the next adapter operation, and the I/O
     // text is the one asked for first.

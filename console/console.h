@@ -12,6 +12,10 @@ extern bool g_debugMode;
 // Prints a command's heading line (ending with ":\n") in debug mode only.
 void PrintHeading(const char *line);
 
+// Ends the line of a prompt whose reply never came (the input ended), unless the terminal's
+// end-of-file key already ended it, so that what follows starts on a line of its own.
+void EndPromptLine();
+
 // Prints "Error at <name>: <error text>, I/O Error Message: <I/O text>\n" with the adapter
 // library's two texts on the most recent failure. Printed in every mode.
 void PrintError(const char *name);

@@ -34,7 +34,7 @@ void SetSlot() {
     term::printf("Enter the new RVL slot number: ");
     char word[11]; // "%10s"
     if (term::readWord(word, sizeof word) == term::Reply::End) {
-        term::printf("\n");
+        EndPromptLine();
         return;
     }
     // A word that is no number is refused like a number out of range: nothing is sent.

@@ -133,6 +133,27 @@ TEST(ConsoleOnTerminal, LeftoverOfAReplyMeetsTheNextReply) {
         << s.transcript();
 }
 
+// The terminal's end-of-file key at a prompt abandons that command (nothing is sent) and
+// ends the prompt's line once; the run goes on.
+TEST(ConsoleOnTerminal, EndOfFileKeyAtAPromptAbandonsTheCommand) {
+    TempDir dir;
+    TmuxScreen s({kConsole}, {80, 40, simulatedAdapter(dir)});
+    ASSERT_TRUE(s.waitFor(kHelpEnd)) << s.screen();
+    s.type("A");
+    ASSERT_TRUE(s.waitFor("Enter the channel number (X=0, Y=1):")) << s.screen();
+    s.keys({"C-d"});
+    s.type("a");
+    ASSERT_TRUE(s.waitFor("Ch X: 1.0000")) << s.screen();
+    s.keys({"Escape"});
+    ASSERT_TRUE(s.waitExit()) << s.screen();
+    const std::string shown = shownByProgram(s);
+    EXPECT_EQ(shown.substr(std::min(shown.find(kHelpEnd) + sizeof kHelpEnd, shown.size())),
+              "Enter the channel number (X=0, Y=1):\n" // the screen keeps no trailing blank
+              "Ch X: 1.0000    Ch Y: 1.0000\n"
+              "Program finished")
+        << shown;
+}
+
 struct WayOut {
     const char *name;
     std::function<void(PtyProcess &)> act;
