@@ -209,8 +209,11 @@ int sprintmt(char *buffer, const char *format, double seconds) {
     double minutes = 0.0;
     double rest = 0.0;
     SplitMinutes(seconds, secondsFormat, minutes, rest);
-    const auto hours = static_cast<unsigned>(std::floor(minutes / 60.0));
-    const auto minutesLeft = static_cast<unsigned>(minutes - 60.0 * hours);
+    const double wholeHours = std::floor(minutes / 60.0);
+    // A carry just below the limit can make the hours 2^32, which the field cannot hold.
+    if (wholeHours >= kFieldLimit) return std::sprintf(buffer, format, seconds);
+    const auto hours = static_cast<unsigned>(wholeHours);
+    const auto minutesLeft = static_cast<unsigned>(minutes - 60.0 * wholeHours);
 
     if (hours == 0) {
         char built[20];

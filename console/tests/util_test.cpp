@@ -227,6 +227,8 @@ INSTANTIATE_TEST_SUITE_P(
         // A remainder rounded up to 60 carries into the minutes and hours.
         MinuteTimeCase{"%.2lfs", 119.996, "2:00.00s"},
         MinuteTimeCase{"%.2lfs", 3599.996, "1:00:00.00s"}, MinuteTimeCase{"%.0lfs", 119.5, "2:00s"},
+        // A carry that would make 2^32 hours keeps the caller's format.
+        MinuteTimeCase{"%.2lfs", 4294967296.0 * 3600 - 0.002, "15461882265600.00s"},
         // Below a minute, NaN and infinity keep the caller's format.
         MinuteTimeCase{"%.2lfs", -30.0, "-30.00s"}, MinuteTimeCase{"%.2lfs", kNaN, "nans"},
         MinuteTimeCase{"%.2lfs", kInf, "infs"},
