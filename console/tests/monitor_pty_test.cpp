@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
@@ -127,7 +128,15 @@ protected:
 
     void TearDown() override {
         screen_.reset();
-        std::filesystem::remove_all(directory_);
+        // The console may still be on its way out after its tmux server and write its last
+        // state file: try again until the directory is gone.
+        std::error_code error;
+        for (int attempt = 0; attempt < 100; ++attempt) {
+            std::filesystem::remove_all(directory_, error);
+            if (!error) return;
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        ADD_FAILURE() << "cannot remove " << directory_ << ": " << error.message();
     }
 
     // bxa7-sim on this test's state file.
