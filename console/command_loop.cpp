@@ -6,8 +6,6 @@
 
 namespace {
 
-constexpr int kEsc = 27;
-
 // Keys for which the reader first returns 0 (function, cursor and editing keys) get
 // 0x100 plus their second code, so that no extended key equals a plain one.
 constexpr int kExtendedKey = 0x100;
@@ -49,9 +47,9 @@ void Dispatch(int key) {
 // The next key code; the end of the input counts as Esc.
 int ReadKey() {
     const int key = term::getch();
-    if (key != 0) return key == term::kEndOfInput ? kEsc : key;
+    if (key != 0) return key == term::kEndOfInput ? term::kEsc : key;
     const int second = term::getch();
-    return second == term::kEndOfInput ? kEsc : kExtendedKey | (second & 0xFF);
+    return second == term::kEndOfInput ? term::kEsc : kExtendedKey | (second & 0xFF);
 }
 
 } // namespace
@@ -84,7 +82,7 @@ void CommandLoop() {
         }
         const int key = showHelp ? '?' : ReadKey();
         showHelp = false;
-        if (key == kEsc) return;
+        if (key == term::kEsc) return;
         Dispatch(key);
     }
 }

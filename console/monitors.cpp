@@ -22,8 +22,6 @@
 
 namespace {
 
-constexpr int kEsc = 27;
-
 // State bits of QVX_3_GetState, indexed by channel (0 = Ch X, 1 = Ch Y).
 constexpr uint8_t kNewDataBit[2] = {0x10, 0x20};
 constexpr uint8_t kValueReadyBit[2] = {0x40, 0x80};
@@ -89,7 +87,7 @@ bool EndRequested() {
         return false;
     }
     const int key = term::getch();
-    if (key == kEsc || key == term::kEndOfInput) {
+    if (key == term::kEsc || key == term::kEndOfInput) {
         term::printf("\n");
         return true;
     }

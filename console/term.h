@@ -54,6 +54,9 @@ namespace term {
 // getch() after the input has ended; kbhit() reports it as waiting so that callers see it.
 constexpr int kEndOfInput = -1;
 
+// The key code of Esc.
+constexpr int kEsc = 27;
+
 // Formatted text on standard output. Returns the count of characters (bytes) formatted, as
 // printf does, or a negative value for a format the C library refuses.
 int printf(const char *format, ...) __attribute__((format(printf, 1, 2)));

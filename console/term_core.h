@@ -19,7 +19,6 @@ namespace term {
 // A decoded key: 0 to 255 for a plain key, kExtended | code for a key that getch() delivers
 // as 0 followed by `code`.
 constexpr int kExtended = 0x100;
-constexpr int kEsc = 27;
 
 // How long a lone ESC waits for the rest of a sequence, and how long a sequence that has
 // begun ("ESC [" or "ESC O") waits for its end before it is dropped.
