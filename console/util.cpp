@@ -8,6 +8,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
+#include <string>
 
 namespace {
 
@@ -54,22 +56,76 @@ void SplitMinutes(double seconds, const char *secondsFormat, double &minutes, do
     }
 }
 
-// The tail of a sprintmt format: from its first ".", else "f", else "F", else all of it.
-const char *FormatTail(const char *format) {
-    for (char c : {'.', 'f', 'F'}) {
-        if (const char *p = std::strchr(format, c)) return p;
+// A sprintmt format that passed the check: the caller's text with an "L" length modifier
+// taken out (the value is a double, and "l" before "f" changes nothing), and the offset of
+// its tail: the conversion's precision point, else its conversion letter.
+struct TimeFormat {
+    std::string text;
+    std::size_t tail = 0;
+    // The precision: -1 when the conversion has none.
+    long precision = -1;
+};
+
+// The largest width or precision accepted: the seconds field adds three to the precision,
+// and every field must stay within an int.
+constexpr long kMaxFieldNumber = 999999999;
+
+// Reads the decimal digits at `p` into `number`; false when there are too many.
+bool ReadFieldNumber(const char *&p, long &number) {
+    number = 0;
+    while (std::isdigit(static_cast<unsigned char>(*p))) {
+        number = number * 10 + (*p++ - '0');
+        if (number > kMaxFieldNumber) return false;
     }
-    return format;
+    return true;
 }
 
-// Field width of the seconds: two digits, plus the point and the decimals of a positive
-// precision. The precision is read as scanf's "%u" would read it.
-unsigned SecondsWidth(const char *tail) {
-    if (*tail != '.') return 2;
-    char *end = nullptr;
-    const unsigned long number = std::strtoul(tail + 1, &end, 10);
-    if (end == tail + 1) return 2;
-    const auto precision = static_cast<int32_t>(static_cast<uint32_t>(number));
+// Accepts literal text ("%%" included) with exactly one conversion for a double of the f/F
+// kind: flags, a width, a precision, "l" or "L". Anything else could read an argument that
+// was never passed or write through one, so it is refused before any use.
+std::optional<TimeFormat> CheckTimeFormat(const char *format) {
+    TimeFormat checked;
+    bool converted = false;
+    for (const char *p = format; *p != '\0';) {
+        if (*p != '%') {
+            checked.text += *p++;
+            continue;
+        }
+        if (p[1] == '%') {
+            checked.text += "%%";
+            p += 2;
+            continue;
+        }
+        if (converted) return std::nullopt;
+        converted = true;
+        const char *start = p++;
+        while (*p != '\0' && std::strchr("-+ #0", *p))
+            ++p;
+        long width = 0;
+        if (!ReadFieldNumber(p, width)) return std::nullopt;
+        const char *point = nullptr;
+        if (*p == '.') {
+            point = p++;
+            if (!ReadFieldNumber(p, checked.precision)) return std::nullopt;
+        }
+        const char *modifier = (*p == 'l' || *p == 'L') ? p++ : nullptr;
+        if (*p != 'f' && *p != 'F') return std::nullopt;
+        const char *letter = p++;
+
+        const std::size_t base = checked.text.size();
+        checked.text.append(start, static_cast<std::size_t>((modifier ? modifier : letter) - start));
+        if (modifier && *modifier == 'l') checked.text += 'l';
+        checked.text += *letter;
+        checked.tail = base + static_cast<std::size_t>((point ? point : letter) - start);
+    }
+    if (!converted) return std::nullopt;
+    return checked;
+}
+
+// Field width of the seconds: two digits before the point, plus the point and the decimals
+// (six when the conversion has no precision).
+unsigned SecondsWidth(long precision) {
+    if (precision < 0) precision = 6;
     return precision > 0 ? static_cast<unsigned>(precision) + 3 : 2;
 }
 
@@ -187,10 +243,13 @@ int sprintt(char *buffer, unsigned long hundredths) {
                         (hundredths / 6000) % 60, (hundredths % 6000) / 100, hundredths % 100);
 }
 
-int sprintmt(char *buffer, const char *format, double seconds) {
+namespace {
+
+int MinuteTime(char *buffer, const TimeFormat &checked, double seconds) {
+    const char *format = checked.text.c_str();
     if (seconds <= -60.0) {
         buffer[0] = '-';
-        const int written = sprintmt(buffer + 1, format, -seconds);
+        const int written = MinuteTime(buffer + 1, checked, -seconds);
         if (written < 0) buffer[0] = '\0';
         return written < 0 ? written : written + 1;
     }
@@ -199,11 +258,11 @@ int sprintmt(char *buffer, const char *format, double seconds) {
     }
 
     // The built formats live in fixed-size locals: a tail that does not fit is refused.
-    const char *tail = FormatTail(format);
+    const char *tail = format + checked.tail;
     char secondsFormat[24];
-    if (!Fits(
-            std::snprintf(secondsFormat, sizeof secondsFormat, "%%0%u%s", SecondsWidth(tail), tail),
-            sizeof secondsFormat)) {
+    if (!Fits(std::snprintf(secondsFormat, sizeof secondsFormat, "%%0%u%s",
+                            SecondsWidth(checked.precision), tail),
+              sizeof secondsFormat)) {
         return Refused(buffer);
     }
     double minutes = 0.0;
@@ -227,6 +286,14 @@ int sprintmt(char *buffer, const char *format, double seconds) {
         return Refused(buffer);
     }
     return std::sprintf(buffer, built, hours, minutesLeft, rest);
+}
+
+} // namespace
+
+int sprintmt(char *buffer, const char *format, double seconds) {
+    const std::optional<TimeFormat> checked = CheckTimeFormat(format);
+    if (!checked) return Refused(buffer);
+    return MinuteTime(buffer, *checked, seconds);
 }
 
 int sprintmp(char *buffer, const char *path, int width) {
