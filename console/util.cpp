@@ -115,8 +115,8 @@ std::optional<TimeFormat> CheckTimeFormat(const char *format) {
         const std::size_t base = checked.text.size();
         checked.text.append(start, static_cast<std::size_t>((modifier ? modifier : letter) - start));
         if (modifier && *modifier == 'l') checked.text += 'l';
+        checked.tail = point ? base + static_cast<std::size_t>(point - start) : checked.text.size();
         checked.text += *letter;
-        checked.tail = base + static_cast<std::size_t>((point ? point : letter) - start);
     }
     if (!converted) return std::nullopt;
     return checked;
@@ -247,13 +247,9 @@ namespace {
 
 int MinuteTime(char *buffer, const TimeFormat &checked, double seconds) {
     const char *format = checked.text.c_str();
-    if (seconds <= -60.0) {
-        buffer[0] = '-';
-        const int written = MinuteTime(buffer + 1, checked, -seconds);
-        if (written < 0) buffer[0] = '\0';
-        return written < 0 ? written : written + 1;
-    }
-    if (!(seconds >= 60.0 && seconds < kFieldLimit * 3600.0)) {
+    // Below a minute and beyond the fields the caller's format writes the time, sign and all.
+    const double magnitude = std::fabs(seconds);
+    if (!(magnitude >= 60.0 && magnitude < kFieldLimit * 3600.0)) {
         return std::sprintf(buffer, format, seconds);
     }
 
@@ -267,25 +263,32 @@ int MinuteTime(char *buffer, const TimeFormat &checked, double seconds) {
     }
     double minutes = 0.0;
     double rest = 0.0;
-    SplitMinutes(seconds, secondsFormat, minutes, rest);
+    SplitMinutes(magnitude, secondsFormat, minutes, rest);
     const double wholeHours = std::floor(minutes / 60.0);
     // A carry just below the limit can make the hours 2^32, which the field cannot hold.
     if (wholeHours >= kFieldLimit) return std::sprintf(buffer, format, seconds);
     const auto hours = static_cast<unsigned>(wholeHours);
     const auto minutesLeft = static_cast<unsigned>(minutes - 60.0 * wholeHours);
 
+    // A negative time is its magnitude with a minus sign in front.
+    char *out = buffer;
+    if (seconds < 0.0) *out++ = '-';
+    int written = 0;
     if (hours == 0) {
         char built[20];
         if (!Fits(std::snprintf(built, sizeof built, "%%u:%s", secondsFormat), sizeof built)) {
             return Refused(buffer);
         }
-        return std::sprintf(buffer, built, minutesLeft, rest);
+        written = std::sprintf(out, built, minutesLeft, rest);
+    } else {
+        char built[32];
+        if (!Fits(std::snprintf(built, sizeof built, "%%u:%%02u:%s", secondsFormat),
+                  sizeof built)) {
+            return Refused(buffer);
+        }
+        written = std::sprintf(out, built, hours, minutesLeft, rest);
     }
-    char built[32];
-    if (!Fits(std::snprintf(built, sizeof built, "%%u:%%02u:%s", secondsFormat), sizeof built)) {
-        return Refused(buffer);
-    }
-    return std::sprintf(buffer, built, hours, minutesLeft, rest);
+    return written < 0 ? written : written + static_cast<int>(out - buffer);
 }
 
 } // namespace

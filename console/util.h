@@ -58,7 +58,8 @@ int sprintt(char *buffer, unsigned long hundredths);
 //   point; text before the tail, the conversion's flags and width included, is dropped.
 //   Seconds that the tail rounds up to 60 carry into the minutes (119.996 gives "2:00.00s").
 //   "%lf" at 125.5 gives "2:05.500000".
-// - A negative time from -60 s on is written as its magnitude with a minus sign in front.
+// - A negative time from -60 s on is written as its magnitude with a minus sign in front
+//   (in the minutes and hours forms only: "%+.0f" at -infinity is "-inf").
 // - The minutes form has room for a tail of 13 characters, the hours form for 20 (less when
 //   the precision is above 6). A longer tail is refused as above.
 int sprintmt(char *buffer, const char *format, double seconds);

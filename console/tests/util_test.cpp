@@ -248,7 +248,13 @@ INSTANTIATE_TEST_SUITE_P(
         MinuteTimeCase{"100%% in %.1fs", 125.5, "2:05.5s"},
         MinuteTimeCase{"%.1f%%", 125.5, "2:05.5%"}, MinuteTimeCase{"%+8.1f", -5.5, "    -5.5"},
         MinuteTimeCase{"%+.1f", -3725.3, "-1:02:05.3"}, MinuteTimeCase{"%.1Lf", 5.5, "5.5"},
-        MinuteTimeCase{"%.1Lfs", 125.5, "2:05.5s"}));
+        MinuteTimeCase{"%.1Lfs", 125.5, "2:05.5s"},
+        // Found by fuzzing: without a point the tail starts at the letter, "L" or not.
+        MinuteTimeCase{"%Lf.3s", 125.5, "2:05.500000.3s"},
+        // Beyond the fields a negative time keeps the caller's sign and flags, with no second
+        // minus sign before them (found by fuzzing: "-+inf").
+        MinuteTimeCase{"%+.0f", -kInf, "-inf"}, MinuteTimeCase{"% .1fs", -1e20, "-100000000000000000000.0s"},
+        MinuteTimeCase{"%+.2lfs", -(4294967296.0 * 3600 - 0.002), "-15461882265600.00s"}));
 
 TEST(MinuteTimeTail, LongestTailsThatFitAreUsedWhole) {
     char buffer[128];
