@@ -37,20 +37,22 @@ bool StoppedRight(const char *text, const char *end, std::size_t length, int bas
 // 2^32: the count of minutes (sprintt) or hours (sprintmt) that the fields hold.
 constexpr double kFieldLimit = 4294967296.0;
 
-// True when `format` writes `seconds` as 60 or more, so that it belongs to the next minute.
-bool RoundsToMinute(const char *format, double seconds) {
+// True when `seconds` written with `decimals` decimals reads 60 or more, so that it belongs
+// to the next minute. Only the number is probed: text after it must not add digits. Beyond
+// 40 decimals no double below 60 rounds up, and the probe stays short.
+bool RoundsToMinute(long decimals, double seconds) {
     char probe[64];
-    std::snprintf(probe, sizeof probe, format, seconds);
+    std::snprintf(probe, sizeof probe, "%.*f", static_cast<int>(std::min(decimals, 40L)), seconds);
     return std::strtod(probe, nullptr) >= 60.0;
 }
 
-// Whole minutes and the seconds left of a non-negative time. A remainder that
-// `secondsFormat` would write as 60 is carried into the minutes.
-void SplitMinutes(double seconds, const char *secondsFormat, double &minutes, double &rest) {
+// Whole minutes and the seconds left of a non-negative time. A remainder that rounds to 60
+// at `decimals` decimals is carried into the minutes.
+void SplitMinutes(double seconds, long decimals, double &minutes, double &rest) {
     // Whole seconds first: 60 x minutes then never exceeds the time, so the rest is >= 0.
     minutes = std::floor(std::trunc(seconds) / 60.0);
     rest = seconds - 60.0 * minutes;
-    if (RoundsToMinute(secondsFormat, rest)) {
+    if (RoundsToMinute(decimals, rest)) {
         minutes += 1.0;
         rest = 0.0;
     }
@@ -122,11 +124,14 @@ std::optional<TimeFormat> CheckTimeFormat(const char *format) {
     return checked;
 }
 
-// Field width of the seconds: two digits before the point, plus the point and the decimals
-// (six when the conversion has no precision).
-unsigned SecondsWidth(long precision) {
-    if (precision < 0) precision = 6;
-    return precision > 0 ? static_cast<unsigned>(precision) + 3 : 2;
+// The decimals the conversion writes: its precision, six without one.
+long Decimals(const TimeFormat &checked) {
+    return checked.precision < 0 ? 6 : checked.precision;
+}
+
+// Field width of the seconds: two digits before the point, plus the point and the decimals.
+unsigned SecondsWidth(long decimals) {
+    return decimals > 0 ? static_cast<unsigned>(decimals) + 3 : 2;
 }
 
 bool Fits(int length, std::size_t size) {
@@ -231,7 +236,7 @@ int sprintt(char *buffer, double seconds) {
     if (!(magnitude < kFieldLimit * 60.0)) return std::sprintf(buffer, "%.1e", seconds);
     double minutes = 0.0;
     double rest = 0.0;
-    SplitMinutes(magnitude, "%.1f", minutes, rest);
+    SplitMinutes(magnitude, 1, minutes, rest);
     const double hours = std::floor(minutes / 60.0);
     char hoursField[16];
     std::snprintf(hoursField, sizeof hoursField, "%s%.0f", seconds < 0.0 ? "-" : "", hours);
@@ -257,13 +262,13 @@ int MinuteTime(char *buffer, const TimeFormat &checked, double seconds) {
     const char *tail = format + checked.tail;
     char secondsFormat[24];
     if (!Fits(std::snprintf(secondsFormat, sizeof secondsFormat, "%%0%u%s",
-                            SecondsWidth(checked.precision), tail),
+                            SecondsWidth(Decimals(checked)), tail),
               sizeof secondsFormat)) {
         return Refused(buffer);
     }
     double minutes = 0.0;
     double rest = 0.0;
-    SplitMinutes(magnitude, secondsFormat, minutes, rest);
+    SplitMinutes(magnitude, Decimals(checked), minutes, rest);
     const double wholeHours = std::floor(minutes / 60.0);
     // A carry just below the limit can make the hours 2^32, which the field cannot hold.
     if (wholeHours >= kFieldLimit) return std::sprintf(buffer, format, seconds);

@@ -251,6 +251,9 @@ INSTANTIATE_TEST_SUITE_P(
         MinuteTimeCase{"%.1Lfs", 125.5, "2:05.5s"},
         // Found by fuzzing: without a point the tail starts at the letter, "L" or not.
         MinuteTimeCase{"%Lf.3s", 125.5, "2:05.500000.3s"},
+        // Found by fuzzing: digits after the number are text, not part of the seconds that
+        // decide a carry ("%.f0" at 100 s gave "2:000").
+        MinuteTimeCase{"%.f0", 100.0, "1:400"}, MinuteTimeCase{"%.0fe9 s", 125.0, "2:05e9 s"},
         // Beyond the fields a negative time keeps the caller's sign and flags, with no second
         // minus sign before them (found by fuzzing: "-+inf").
         MinuteTimeCase{"%+.0f", -kInf, "-inf"}, MinuteTimeCase{"% .1fs", -1e20, "-100000000000000000000.0s"},
