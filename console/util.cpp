@@ -115,7 +115,8 @@ std::optional<TimeFormat> CheckTimeFormat(const char *format) {
         const char *letter = p++;
 
         const std::size_t base = checked.text.size();
-        checked.text.append(start, static_cast<std::size_t>((modifier ? modifier : letter) - start));
+        checked.text.append(start,
+                            static_cast<std::size_t>((modifier ? modifier : letter) - start));
         if (modifier && *modifier == 'l') checked.text += 'l';
         checked.tail = point ? base + static_cast<std::size_t>(point - start) : checked.text.size();
         checked.text += *letter;

@@ -17,8 +17,9 @@ namespace {
 
 // A code that mostly names a register, now and then anything.
 uint8_t Code(FuzzedDataProvider &in) {
-    return in.ConsumeBool() ? static_cast<uint8_t>(in.ConsumeIntegralInRange(0, qvx3::kCommandCount - 1))
-                            : in.ConsumeIntegral<uint8_t>();
+    return in.ConsumeBool()
+               ? static_cast<uint8_t>(in.ConsumeIntegralInRange(0, qvx3::kCommandCount - 1))
+               : in.ConsumeIntegral<uint8_t>();
 }
 
 // The answer a settings register gives for the payload written to it.
@@ -38,11 +39,13 @@ void Send(FuzzedDataProvider &in, Bus &bus, SimState &state, int64_t now) {
     const Transfer t = bus.send(state, bytes.data(), bytes.size(), last, now);
     const unsigned code = bytes[0];
     FUZZ_CHECK((t.outcome == Outcome::Misuse) == (!last && bytes.size() != 1),
-               "send of %zu bytes, last %d: outcome %d", bytes.size(), last, static_cast<int>(t.outcome));
+               "send of %zu bytes, last %d: outcome %d", bytes.size(), last,
+               static_cast<int>(t.outcome));
     FUZZ_CHECK((t.outcome == Outcome::Done) == t.detail.empty(), "detail \"%s\"", t.detail.c_str());
     FUZZ_CHECK(t.answer.empty() && t.wireBits >= 0, "send answered");
     if (t.outcome != Outcome::Done) {
-        FUZZ_CHECK(state == before && !bus.pendingCommand(), "refused send of %u changed things", code);
+        FUZZ_CHECK(state == before && !bus.pendingCommand(), "refused send of %u changed things",
+                   code);
         FUZZ_CHECK((t.outcome == Outcome::Misuse) == (t.wireBits == 0), "refused send on the wire");
         return;
     }
@@ -54,8 +57,9 @@ void Send(FuzzedDataProvider &in, Bus &bus, SimState &state, int64_t now) {
     FUZZ_CHECK(!bus.pendingCommand(), "write %u left a command in progress", code);
     FUZZ_CHECK(static_cast<std::size_t>(qvx3::writePayload(bytes[0])) == bytes.size() - 1,
                "write %u of %zu payload bytes taken", code, bytes.size() - 1);
-    FUZZ_CHECK(ReadsBack(state, bytes[0], std::vector<uint8_t>(bytes.begin() + 1, bytes.end()), now),
-               "write %u does not read back", code);
+    FUZZ_CHECK(
+        ReadsBack(state, bytes[0], std::vector<uint8_t>(bytes.begin() + 1, bytes.end()), now),
+        "write %u does not read back", code);
 }
 
 void Receive(FuzzedDataProvider &in, Bus &bus, SimState &state, int64_t now) {
@@ -64,7 +68,8 @@ void Receive(FuzzedDataProvider &in, Bus &bus, SimState &state, int64_t now) {
     const bool last = in.ConsumeBool();
     const std::optional<uint8_t> command = bus.pendingCommand();
     const SimState before = state;
-    const Transfer t = text ? bus.receiveText(state, size, last, now) : bus.receive(state, size, last, now);
+    const Transfer t =
+        text ? bus.receiveText(state, size, last, now) : bus.receive(state, size, last, now);
     FUZZ_CHECK(!bus.pendingCommand(), "a read left the command in progress");
     FUZZ_CHECK((t.outcome == Outcome::Done) == t.detail.empty(), "detail \"%s\"", t.detail.c_str());
     if (!command || !last) {
@@ -80,7 +85,8 @@ void Receive(FuzzedDataProvider &in, Bus &bus, SimState &state, int64_t now) {
     const qvx3::ReadShape shape = module ? qvx3::readShape(*command) : qvx3::ReadShape{false, 2};
     FUZZ_CHECK(shape.text == text, "read of %u as the wrong kind", *command);
     if (text) {
-        FUZZ_CHECK(t.answer.size() <= size, "text of %zu characters for %zu", t.answer.size(), size);
+        FUZZ_CHECK(t.answer.size() <= size, "text of %zu characters for %zu", t.answer.size(),
+                   size);
         for (uint8_t c : t.answer)
             FUZZ_CHECK(c != 0, "a terminator inside the text of %u", *command);
     } else {
@@ -91,8 +97,10 @@ void Receive(FuzzedDataProvider &in, Bus &bus, SimState &state, int64_t now) {
     if (module && forced != state.forced.end() && !text)
         FUZZ_CHECK(t.answer == forced->second, "forced register %u", *command);
     if (module && (*command == qvx3::CMD_Frequency_X || *command == qvx3::CMD_Frequency_Y)) {
-        const uint8_t newBit = *command == qvx3::CMD_Frequency_X ? qvx3::kStateNewX : qvx3::kStateNewY;
-        FUZZ_CHECK(!(stateByte(state, now) & newBit), "result of %u still new after its read", *command);
+        const uint8_t newBit =
+            *command == qvx3::CMD_Frequency_X ? qvx3::kStateNewX : qvx3::kStateNewY;
+        FUZZ_CHECK(!(stateByte(state, now) & newBit), "result of %u still new after its read",
+                   *command);
     }
 }
 

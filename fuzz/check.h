@@ -7,14 +7,14 @@
 #include <cstdlib>
 
 // Aborts with `what` (a printf format and its arguments) when `condition` is false.
-#define FUZZ_CHECK(condition, ...)                                                             \
-    do {                                                                                       \
-        if (!(condition)) {                                                                    \
-            std::fprintf(stderr, "contract broken: %s\n  ", #condition);                       \
-            std::fprintf(stderr, __VA_ARGS__);                                                 \
-            std::fputc('\n', stderr);                                                          \
-            std::abort();                                                                      \
-        }                                                                                      \
+#define FUZZ_CHECK(condition, ...)                                                                 \
+    do {                                                                                           \
+        if (!(condition)) {                                                                        \
+            std::fprintf(stderr, "contract broken: %s\n  ", #condition);                           \
+            std::fprintf(stderr, __VA_ARGS__);                                                     \
+            std::fputc('\n', stderr);                                                              \
+            std::abort();                                                                          \
+        }                                                                                          \
     } while (false)
 
 #endif // QVX3_FUZZ_CHECK_H

@@ -83,14 +83,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size) {
 
     const bool big = m.overflow || m.magnitude > INT64_MAX;
     const int64_t expectedSigned =
-        m.negative ? (big || m.magnitude > 2147483648ULL ? INT32_MIN : -static_cast<int64_t>(m.magnitude))
-                   : (big || m.magnitude > INT32_MAX ? INT32_MAX : static_cast<int64_t>(m.magnitude));
+        m.negative
+            ? (big || m.magnitude > 2147483648ULL ? INT32_MIN : -static_cast<int64_t>(m.magnitude))
+            : (big || m.magnitude > INT32_MAX ? INT32_MAX : static_cast<int64_t>(m.magnitude));
     FUZZ_CHECK(signedValue == expectedSigned, "String2Long(\"%s\") stored %d, expected %lld",
                entry.c_str(), signedValue, static_cast<long long>(expectedSigned));
 
     const uint32_t low = static_cast<uint32_t>(m.magnitude);
-    const uint32_t expectedUnsigned =
-        m.overflow || m.magnitude > UINT32_MAX ? UINT32_MAX : m.negative ? 0U - low : low;
+    const uint32_t expectedUnsigned = m.overflow || m.magnitude > UINT32_MAX ? UINT32_MAX
+                                      : m.negative                           ? 0U - low
+                                                                             : low;
     FUZZ_CHECK(unsignedValue == expectedUnsigned, "String2ULong(\"%s\") stored %u, expected %u",
                entry.c_str(), unsignedValue, expectedUnsigned);
     return 0;

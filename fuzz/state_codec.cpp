@@ -1,8 +1,8 @@
 // The state file's text form: any text either decodes to a state that encodes back to a
 // text decoding to the same state, or is refused; and any state in range encodes to a text
 // that decodes to exactly that state.
-#include "check.h"
 #include "state_codec.h"
+#include "check.h"
 
 #include <fuzzer/FuzzedDataProvider.h>
 
@@ -36,7 +36,8 @@ SimState MakeState(FuzzedDataProvider &in) {
         input.dutyPpm = in.ConsumeIntegralInRange<uint32_t>(1, 999999);
     }
     for (int n = in.ConsumeIntegralInRange(0, 4); n > 0; --n) {
-        const auto code = static_cast<uint8_t>(in.ConsumeIntegralInRange(0, qvx3::kCommandCount - 1));
+        const auto code =
+            static_cast<uint8_t>(in.ConsumeIntegralInRange(0, qvx3::kCommandCount - 1));
         if (!isForceable(code)) continue;
         const qvx3::ReadShape shape = qvx3::readShape(code);
         std::vector<uint8_t> bytes;

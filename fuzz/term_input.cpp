@@ -63,11 +63,14 @@ void DecodeAll(const std::string &text) {
         const std::size_t size = text.size() - at;
         const term::DecodedKey open = term::decodeKey(bytes + at, size, false);
         const term::DecodedKey settled = term::decodeKey(bytes + at, size, true);
-        FUZZ_CHECK(settled.kind != term::DecodedKey::NeedMore, "final input at %zu not settled", at);
+        FUZZ_CHECK(settled.kind != term::DecodedKey::NeedMore, "final input at %zu not settled",
+                   at);
         for (const term::DecodedKey &d : {open, settled}) {
             if (d.kind == term::DecodedKey::NeedMore) continue;
-            FUZZ_CHECK(d.used >= 1 && d.used <= size, "%zu of %zu bytes used at %zu", d.used, size, at);
-            FUZZ_CHECK(d.kind != term::DecodedKey::Key || InKeyRange(d.key), "key %#x at %zu", d.key, at);
+            FUZZ_CHECK(d.used >= 1 && d.used <= size, "%zu of %zu bytes used at %zu", d.used, size,
+                       at);
+            FUZZ_CHECK(d.kind != term::DecodedKey::Key || InKeyRange(d.key), "key %#x at %zu",
+                       d.key, at);
         }
         if (open.kind == term::DecodedKey::Key) {
             const term::DecodedKey alone = term::decodeKey(bytes + at, open.used, true);
@@ -137,7 +140,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size) {
                 const std::size_t length = strnlen(word, room);
                 // A NUL byte from a pipe is a character of the word, as scanf takes it.
                 FUZZ_CHECK(length < room, "a word of %zu characters in %zu", length, room);
-                FUZZ_CHECK(std::strcspn(word, " \t\n\v\f\r") == length, "a blank in the word \"%s\"", word);
+                FUZZ_CHECK(std::strcspn(word, " \t\n\v\f\r") == length,
+                           "a blank in the word \"%s\"", word);
             }
             break;
         }

@@ -237,10 +237,12 @@ INSTANTIATE_TEST_SUITE_P(
         MinuteTimeCase{"%.2lfs", -3725.25, "-1:02:05.25s"},
         MinuteTimeCase{"%.2lfs", -kInf, "-infs"},
         // The default precision pads the seconds to two digits as a spelled-out one does.
-        MinuteTimeCase{"%fs", 3725.25, "1:02:05.250000s"}, MinuteTimeCase{"%F", 60.5, "1:00.500000"},
+        MinuteTimeCase{"%fs", 3725.25, "1:02:05.250000s"},
+        MinuteTimeCase{"%F", 60.5, "1:00.500000"},
         // The tail starts at the conversion, whatever letters and points the text holds.
         MinuteTimeCase{"after %fs", 125.5, "2:05.500000s"},
-        MinuteTimeCase{"after %fs", 5.0, "after 5.000000s"}, MinuteTimeCase{"f%f", 125.5, "2:05.500000"},
+        MinuteTimeCase{"after %fs", 5.0, "after 5.000000s"},
+        MinuteTimeCase{"f%f", 125.5, "2:05.500000"},
         MinuteTimeCase{"%fs.", 3725.25, "1:02:05.250000s."},
         MinuteTimeCase{"v. %.1f", 3725.3, "1:02:05.3"},
         // Literal percent signs, flags and "L" (the value stays a double).
@@ -256,7 +258,8 @@ INSTANTIATE_TEST_SUITE_P(
         MinuteTimeCase{"%.f0", 100.0, "1:400"}, MinuteTimeCase{"%.0fe9 s", 125.0, "2:05e9 s"},
         // Beyond the fields a negative time keeps the caller's sign and flags, with no second
         // minus sign before them (found by fuzzing: "-+inf").
-        MinuteTimeCase{"%+.0f", -kInf, "-inf"}, MinuteTimeCase{"% .1fs", -1e20, "-100000000000000000000.0s"},
+        MinuteTimeCase{"%+.0f", -kInf, "-inf"},
+        MinuteTimeCase{"% .1fs", -1e20, "-100000000000000000000.0s"},
         MinuteTimeCase{"%+.2lfs", -(4294967296.0 * 3600 - 0.002), "-15461882265600.00s"}));
 
 TEST(MinuteTimeTail, LongestTailsThatFitAreUsedWhole) {
@@ -294,11 +297,32 @@ TEST(MinuteTimeTail, TooLongTailIsRefusedWithAnEmptyText) {
 TEST(MinuteTimeFormat, FormatsWithoutOneFloatConversionAreRefusedForEveryTime) {
     // Each would read an argument never passed, write through one ("%n"), or build such a
     // format from its tail ("sec %g" became "%02sec %g", "n%g" became "%n").
-    const char *formats[] = {"sec %g",  "n%g",     "s%G",       "%e",      "%g",     "%a",
-                             "%s",      "%n",      "%d",        "%p",      "%*f",    "%.*f",
-                             "%f %f",   "%f%n",    "no number", "",        "%",      "%.2lfs%",
-                             "%hf",     "%llf",    "%5",        "%.2",     "%'f",    "%1$f",
-                             "%.1000000000f", "%1000000000f"};
+    const char *formats[] = {"sec %g",
+                             "n%g",
+                             "s%G",
+                             "%e",
+                             "%g",
+                             "%a",
+                             "%s",
+                             "%n",
+                             "%d",
+                             "%p",
+                             "%*f",
+                             "%.*f",
+                             "%f %f",
+                             "%f%n",
+                             "no number",
+                             "",
+                             "%",
+                             "%.2lfs%",
+                             "%hf",
+                             "%llf",
+                             "%5",
+                             "%.2",
+                             "%'f",
+                             "%1$f",
+                             "%.1000000000f",
+                             "%1000000000f"};
     const double times[] = {0.0, 5.0, -30.0, 59.99, 60.0, 125.5, 3725.25, -3725.25, kNaN, 1e20};
     for (const char *format : formats) {
         for (double seconds : times) {
