@@ -46,7 +46,9 @@ def _shortest(value: float) -> float:
 
 
 def _real(value: Any, what: str) -> float:
-    if isinstance(value, (str, bytes)) or not isinstance(value, (int, float)):
+    if isinstance(value, (str, bytes)):
+        raise TypeError(f"{what} must be a number, not {type(value).__name__}")
+    if not isinstance(value, (int, float)):
         try:
             value = float(value)  # e.g. numpy scalars, Decimal, Fraction
         except (TypeError, ValueError):
@@ -64,9 +66,18 @@ def _integer(value: Any, what: str, bounds: Tuple[int, int]) -> int:
     return number
 
 
-def _reading(value: float) -> Optional[float]:
-    """None for a reading the module marks as unavailable (delivered below zero)."""
-    return _shortest(value) if value >= 0.0 else None
+def _thousandths(value: float) -> float:
+    """A register of whole millivolts or milliseconds, as its exact decimal (0.1, not the
+    single-precision 0.10000000149011612)."""
+    return round(value, 3)
+
+
+def _reading(value: float, decimals: Optional[int] = None) -> Optional[float]:
+    """None for a reading the module marks as unavailable (delivered below zero); else the
+    reading, rounded to the decimals of its register's unit."""
+    if not value >= 0.0:
+        return None
+    return float(value) if decimals is None else round(value, decimals)
 
 
 class State(enum.IntFlag):
@@ -119,7 +130,7 @@ class Channel:
     def gain(self) -> float:
         """Amplification factor, 0 to below 256, in steps of 1/256 (the setting is truncated
         to a step)."""
-        return _shortest(self._get("QVX_3_GetAmplification", ctypes.c_float))
+        return float(self._get("QVX_3_GetAmplification", ctypes.c_float))  # exact: k/256
 
     @gain.setter
     def gain(self, value: float) -> None:
@@ -142,7 +153,7 @@ class Channel:
     @property
     def threshold(self) -> float:
         """Counter threshold in volts, 0.001 to 5 (kept in whole millivolts)."""
-        return _shortest(self._get("QVX_3_GetThreshold", ctypes.c_float))
+        return _thousandths(self._get("QVX_3_GetThreshold", ctypes.c_float))
 
     @threshold.setter
     def threshold(self, value: float) -> None:
@@ -156,7 +167,7 @@ class Channel:
     @property
     def duration(self) -> float:
         """Measurement duration in seconds, 0.01 to 10 (kept in whole milliseconds)."""
-        return _shortest(self._get("QVX_3_GetDuration", ctypes.c_float))
+        return _thousandths(self._get("QVX_3_GetDuration", ctypes.c_float))
 
     @duration.setter
     def duration(self, value: float) -> None:
@@ -331,23 +342,23 @@ class Module:
 
     # ---- readouts ----------------------------------------------------------------------
 
-    def _float_reading(self, function: str) -> Optional[float]:
-        return _reading(self._read(function, ctypes.c_float))
+    def _float_reading(self, function: str, decimals: Optional[int] = None) -> Optional[float]:
+        return _reading(self._read(function, ctypes.c_float), decimals)
 
     @property
     def supply_5v(self) -> Optional[float]:
         """5 V supply in volts; None when the module has no reading."""
-        return self._float_reading("QVX_3_Get5V")
+        return self._float_reading("QVX_3_Get5V", 3)
 
     @property
     def supply_3v3(self) -> Optional[float]:
         """3.3 V supply in volts; None when the module has no reading."""
-        return self._float_reading("QVX_3_Get3V")
+        return self._float_reading("QVX_3_Get3V", 3)
 
     @property
     def temperature(self) -> Optional[float]:
         """Module temperature in kelvin; None when the module has no reading."""
-        return self._float_reading("QVX_3_GetTemp")
+        return self._float_reading("QVX_3_GetTemp", 2)
 
     @property
     def temperature_celsius(self) -> Optional[float]:
