@@ -199,11 +199,45 @@ def cmd_set(args: argparse.Namespace) -> int:
 
 
 class _Stop(Exception):
-    """SIGTERM while watching: end as Ctrl-C ends."""
+    """Ctrl-C or SIGTERM while watching."""
 
 
-def _stop(signum: int, frame: Any) -> None:
-    raise _Stop()
+class _Interrupts:
+    """Turns SIGINT and SIGTERM into _Stop, held back while a row is being written, so that
+    the log and stdout both end with whole rows, the same rows."""
+
+    SIGNALS = (signal.SIGINT, signal.SIGTERM)
+
+    def __init__(self) -> None:
+        self.writing = False
+        self.pending = False
+        self.previous: Dict[int, Any] = {}
+
+    def __enter__(self) -> "_Interrupts":
+        for number in self.SIGNALS:
+            self.previous[number] = signal.signal(number, self._handle)
+        return self
+
+    def __exit__(self, *exc: Any) -> None:
+        for number, handler in self.previous.items():
+            signal.signal(number, handler)
+
+    def _handle(self, signum: int, frame: Any) -> None:
+        if self.writing:
+            self.pending = True
+        else:
+            raise _Stop()
+
+    def write_row(self, writers: List[Any], row: List[str]) -> None:
+        self.writing = True
+        try:
+            for out, writer in writers:
+                writer.writerow(row)
+                out.flush()
+        finally:
+            self.writing = False
+        if self.pending:
+            raise _Stop()
 
 
 def csv_row(record: qvx3.Measurement) -> List[str]:
@@ -224,33 +258,25 @@ def cmd_watch(args: argparse.Namespace) -> int:
         raise UsageError("--count must not be negative")
     outputs: List[TextIO] = [sys.stdout]
     log: Optional[TextIO] = None
-    previous = signal.signal(signal.SIGTERM, _stop)
     try:
-        with open_module(args) as module:
+        with _Interrupts() as interrupts, open_module(args) as module:
             if args.csv:
                 try:
                     log = open(args.csv, "w", newline="", encoding="utf-8")
                 except OSError as error:
                     print(f"qvx3 watch: cannot write {args.csv}: {error.strerror}", file=sys.stderr)
                     return EXIT_FAILURE
-                outputs.append(log)
+                outputs.insert(0, log)  # the log first: it is what outlives the run
             writers = [(out, csv.writer(out, lineterminator="\n")) for out in outputs]
-
-            def write(row: List[str]) -> None:
-                for out, writer in writers:
-                    writer.writerow(row)
-                    out.flush()
-
-            write(CSV_HEADER)
+            interrupts.write_row(writers, CSV_HEADER)
             for record in module.measure(channels, seconds=args.seconds, count=args.count):
-                write(csv_row(record))
-    except (KeyboardInterrupt, _Stop):
-        pass  # every row written so far is complete and flushed
+                interrupts.write_row(writers, csv_row(record))
+    except _Stop:
+        pass  # every row written so far is whole, in every output
     except BrokenPipeError:
-        # The reader of stdout went away (qvx3 watch | head): end quietly, file kept.
+        # The reader of stdout went away (qvx3 watch | head): end quietly, the log kept.
         sys.stdout = None  # type: ignore[assignment]
     finally:
-        signal.signal(signal.SIGTERM, previous)
         if log is not None:
             log.close()
     return 0
@@ -296,16 +322,15 @@ def read_log(path: str) -> Dict[str, List[Any]]:
 
 def cmd_plot(args: argparse.Namespace) -> int:
     try:
-        import matplotlib
+        series = read_log(args.file)  # before matplotlib, which takes seconds to import
+        try:
+            import matplotlib
 
-        matplotlib.use("Agg")
-        import matplotlib.pyplot as plt
-    except ImportError as error:
-        print(f"qvx3 plot: matplotlib is not available ({error}); on Debian: "
-              "apt-get install python3-matplotlib", file=sys.stderr)
-        return EXIT_FAILURE
-    try:
-        series = read_log(args.file)
+            matplotlib.use("Agg")
+            import matplotlib.pyplot as plt
+        except ImportError as error:
+            raise PlotError(f"matplotlib is not available ({error}); on Debian: "
+                            "apt-get install python3-matplotlib") from None
         figure, axes = plt.subplots(figsize=(10, 5))
         for channel in sorted(series):
             points = series[channel]
