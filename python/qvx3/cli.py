@@ -341,6 +341,14 @@ def cmd_plot(args: argparse.Namespace) -> int:
         axes.set_title(args.file)
         axes.grid(True)
         axes.legend()
+        zones = [points[0][0].tzinfo for points in series.values() if points]
+        if zones and zones[0] is not None:
+            # The clock of the log, not matplotlib's default UTC.
+            from matplotlib.dates import AutoDateLocator, ConciseDateFormatter
+
+            locator = AutoDateLocator(tz=zones[0])
+            axes.xaxis.set_major_locator(locator)
+            axes.xaxis.set_major_formatter(ConciseDateFormatter(locator, tz=zones[0]))
         figure.autofmt_xdate()
         try:
             figure.savefig(args.output)
