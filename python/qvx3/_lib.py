@@ -176,10 +176,11 @@ def _candidates(explicit: Optional[str]) -> List[Tuple[str, str]]:
     places: List[Tuple[str, str]] = []
     folders: List[Tuple[str, str]] = []
     if explicit:
-        if os.path.isdir(explicit):
-            folders.append(("the given folder", explicit))
-        else:
-            places.append(("the given path", explicit))
+        # What the caller names is the only place: falling back to another copy would hide
+        # a mistake.
+        if not os.path.isdir(explicit):
+            return [("the given path", explicit)]
+        return [("the given folder", os.path.join(explicit, name)) for name in LIBRARY_NAMES]
     env = os.environ.get("QVX3_LIBRARY_DIR")
     if env:
         folders.append(("QVX3_LIBRARY_DIR", env))
@@ -193,8 +194,8 @@ def _candidates(explicit: Optional[str]) -> List[Tuple[str, str]]:
 
 
 def load(library: Optional[str] = None) -> Library:
-    """Finds and loads the device library: `library` (a file or a folder), then
-    ``QVX3_LIBRARY_DIR``, then ``sys.prefix/lib``, then the system loader's own search."""
+    """Finds and loads the device library: in `library` (a file or a folder) when given, else
+    in ``QVX3_LIBRARY_DIR``, then ``sys.prefix/lib``, then by the system loader's own search."""
     loader: Callable[[str], ctypes.CDLL] = ctypes.CDLL
     if sys.platform == "win32" and WINDOWS_LOADER == "WinDLL":
         loader = ctypes.WinDLL  # type: ignore[attr-defined]

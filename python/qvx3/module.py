@@ -442,8 +442,9 @@ def _channels(channels: str) -> str:
 def open(library: Optional[str] = None) -> Module:  # noqa: A001 - the package's verb
     """Loads the libraries, checks their versions, opens and flushes the adapter.
 
-    `library` is the device library file or its folder; without it ``QVX3_LIBRARY_DIR``, then
-    ``sys.prefix/lib``, then the system loader's path are searched.
+    `library` is the device library file or its folder, the only place looked at when given;
+    without it ``QVX3_LIBRARY_DIR``, then ``sys.prefix/lib``, then the system loader's path
+    are searched.
 
     Raises LibraryError when the library is missing or of another major version, DeviceError
     when the adapter does not open or flush.

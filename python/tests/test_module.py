@@ -189,21 +189,29 @@ def test_closed_module_refuses_calls(module):
 def test_library_lookup(sim, monkeypatch, tmp_path):
     empty = tmp_path / "empty"
     empty.mkdir()
-    # An explicit folder comes before QVX3_LIBRARY_DIR.
+    # A given folder is used although QVX3_LIBRARY_DIR names another.
     monkeypatch.setenv("QVX3_LIBRARY_DIR", str(empty))
     with qvx3.open(LIBRARY_DIR) as module:
         assert module.library_path.startswith(LIBRARY_DIR)
 
-    # Nowhere: the error names every place, in order.
-    monkeypatch.setattr(_lib, "LIBRARY_NAMES", ("libQVX-3-absent.so.1",))
+    # A given place is the only one: no other copy is taken instead.
+    monkeypatch.setenv("QVX3_LIBRARY_DIR", LIBRARY_DIR)
     with pytest.raises(qvx3.LibraryError) as failure:
         qvx3.open(str(tmp_path / "given.so"))
+    assert str(tmp_path / "given.so") in str(failure.value)
+    assert LIBRARY_DIR not in str(failure.value)
+
+    # Nowhere: the error names every place, in order.
+    monkeypatch.setenv("QVX3_LIBRARY_DIR", str(empty))
+    monkeypatch.setattr(_lib, "LIBRARY_NAMES", ("libQVX-3-absent.so.1",))
+    with pytest.raises(qvx3.LibraryError) as failure:
+        qvx3.open()
     text = str(failure.value)
-    places = [str(tmp_path / "given.so"), str(empty), "sys.prefix/lib", "system loader"]
+    places = [str(empty), "sys.prefix/lib", "system loader"]
     positions = [text.find(place) for place in places]
     assert -1 not in positions and positions == sorted(positions), text
 
-    # Found but not loadable: said so, nothing else is tried.
+    # Found but not loadable: said so, with the loader's reason.
     broken = tmp_path / "libQVX-3-absent.so.1"
     broken.write_bytes(b"not a library")
     with pytest.raises(qvx3.LibraryError, match="cannot load"):
