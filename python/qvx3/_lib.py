@@ -198,7 +198,7 @@ def load(library: Optional[str] = None) -> Library:
     in ``QVX3_LIBRARY_DIR``, then ``sys.prefix/lib``, then by the system loader's own search."""
     loader: Callable[[str], ctypes.CDLL] = ctypes.CDLL
     if sys.platform == "win32" and WINDOWS_LOADER == "WinDLL":
-        loader = ctypes.WinDLL  # type: ignore[attr-defined]
+        loader = getattr(ctypes, "WinDLL")  # absent from ctypes elsewhere
     looked: List[str] = []
     last_error = ""
     for where, path in _candidates(library):

@@ -151,16 +151,20 @@ def cmd_info(args: argparse.Namespace) -> int:
 
 def cmd_get(args: argparse.Namespace) -> int:
     name = setting_name(args.setting)
+    if name == "slot" and args.channel is not None:
+        raise UsageError("the slot belongs to no channel")
+    channels = channel_names(args.channel)
     with open_module(args) as module:
         if name == "slot":
-            if args.channel is not None:
-                raise UsageError("the slot belongs to no channel")
             slot = module.slot
-            print_json({"slot": slot}) if args.json else print(slot)
+            if args.json:
+                print_json({"slot": slot})
+            else:
+                print(slot)
             return 0
         setting = SETTINGS[name]
         values = {ch: getattr(module.channel(ch), setting.attribute)
-                  for ch in channel_names(args.channel)}
+                  for ch in channels}
     if args.json:
         print_json(values)
     elif len(values) == 1:
@@ -171,10 +175,11 @@ def cmd_get(args: argparse.Namespace) -> int:
     return 0
 
 
-def refused_as_usage(function: Callable[..., Any], *args: Any) -> None:
-    """Runs a setter; a value its range refuses (nothing sent) is a usage error."""
+def checked(check: Callable[..., Any], *args: Any) -> Any:
+    """A value as it will be sent; one out of range is a usage error, found before the
+    adapter is opened."""
     try:
-        function(*args)
+        return check(*args)
     except ValueError as error:
         raise UsageError(str(error)) from None
 
@@ -184,17 +189,17 @@ def cmd_set(args: argparse.Namespace) -> int:
     if name == "slot":
         if len(args.values) != 1:
             raise UsageError("usage: qvx3 set slot N")
-        slot = parse_integer(args.values[0])
+        slot = checked(qvx3.check_slot, parse_integer(args.values[0]))
         with open_module(args) as module:
-            refused_as_usage(setattr, module, "slot", slot)
+            module.slot = slot
         return 0
     if len(args.values) != 2:
         raise UsageError(f"usage: qvx3 set {name} X|Y VALUE")
     channel = channel_names(args.values[0])
     setting = SETTINGS[name]
-    value = setting.parse(args.values[1])
+    value = checked(qvx3.check_setting, setting.attribute, setting.parse(args.values[1]))
     with open_module(args) as module:
-        refused_as_usage(setattr, module.channel(channel), setting.attribute, value)
+        setattr(module.channel(channel), setting.attribute, value)
     return 0
 
 
@@ -324,10 +329,10 @@ def cmd_plot(args: argparse.Namespace) -> int:
     try:
         series = read_log(args.file)  # before matplotlib, which takes seconds to import
         try:
-            import matplotlib
+            import matplotlib  # type: ignore[import]
 
             matplotlib.use("Agg")
-            import matplotlib.pyplot as plt
+            import matplotlib.pyplot as plt  # type: ignore[import]
         except ImportError as error:
             raise PlotError(f"matplotlib is not available ({error}); on Debian: "
                             "apt-get install python3-matplotlib") from None
@@ -344,7 +349,8 @@ def cmd_plot(args: argparse.Namespace) -> int:
         zones = [points[0][0].tzinfo for points in series.values() if points]
         if zones and zones[0] is not None:
             # The clock of the log, not matplotlib's default UTC.
-            from matplotlib.dates import AutoDateLocator, ConciseDateFormatter
+            from matplotlib.dates import (  # type: ignore[import]
+                AutoDateLocator, ConciseDateFormatter)
 
             locator = AutoDateLocator(tz=zones[0])
             axes.xaxis.set_major_locator(locator)

@@ -9,7 +9,7 @@ import operator
 import struct
 import time
 from datetime import datetime
-from typing import Any, Iterator, NamedTuple, Optional, Tuple
+from typing import Any, Callable, Dict, Iterator, NamedTuple, Optional, Tuple
 
 from ._lib import DeviceError, Library, check_versions, load
 
@@ -72,6 +72,45 @@ def _thousandths(value: float) -> float:
     return round(value, 3)
 
 
+def _real_in(value: Any, what: str, low: float, high: float, unit: str) -> float:
+    sent = _real(value, what)
+    if not single(low) <= sent <= single(high):
+        raise ValueError(f"{what} must be from {low} {unit} to {high} {unit}, not {value!r}")
+    return sent
+
+
+def _gain(value: Any) -> float:
+    gain = _real(value, "gain")
+    if not GAIN_RANGE[0] <= gain < GAIN_RANGE[1]:
+        raise ValueError(f"gain must not be negative and must be lower than "
+                         f"{GAIN_RANGE[1]:g}, not {value!r}")
+    return gain
+
+
+_CHECKS: Dict[str, Callable[[Any], Any]] = {
+    "gain": _gain,
+    "polarity": lambda value: _integer(value, "polarity", POLARITY_RANGE),
+    "threshold": lambda value: _real_in(value, "threshold", *THRESHOLD_RANGE, "V"),
+    "duration": lambda value: _real_in(value, "duration", *DURATION_RANGE, "s"),
+    "hpf_tau": lambda value: _integer(value, "HPF Tau", HPF_TAU_RANGE),
+    "lpf_beta": lambda value: _integer(value, "LPF Beta", LPF_BETA_RANGE),
+}
+
+
+def check_setting(setting: str, value: Any) -> Any:
+    """The value of a channel setting (a Channel property's name) as it will be sent.
+
+    Raises ValueError when the value is out of the setting's range (judged in single
+    precision for the real-valued ones), TypeError when it is no number of the right kind.
+    """
+    return _CHECKS[setting](value)
+
+
+def check_slot(value: Any) -> int:
+    """An RVL slot number as it will be sent; ValueError beyond 0 to 255."""
+    return _integer(value, "slot", SLOT_RANGE)
+
+
 def _reading(value: float, decimals: Optional[int] = None) -> Optional[float]:
     """None for a reading the module marks as unavailable (delivered below zero); else the
     reading, rounded to the decimals of its register's unit."""
@@ -126,6 +165,9 @@ class Channel:
         self._module._call(function, self._index, ctypes.byref(out))
         return out.value
 
+    def _set(self, function: str, setting: str, value: Any) -> None:
+        self._module._call(function, self._index, check_setting(setting, value))
+
     @property
     def gain(self) -> float:
         """Amplification factor, 0 to below 256, in steps of 1/256 (the setting is truncated
@@ -134,11 +176,7 @@ class Channel:
 
     @gain.setter
     def gain(self, value: float) -> None:
-        gain = _real(value, "gain")
-        if not GAIN_RANGE[0] <= gain < GAIN_RANGE[1]:
-            raise ValueError(f"gain must not be negative and must be lower than "
-                             f"{GAIN_RANGE[1]:g}, not {value!r}")
-        self._module._call("QVX_3_SetAmplification", self._index, gain)
+        self._set("QVX_3_SetAmplification", "gain", value)
 
     @property
     def polarity(self) -> int:
@@ -147,8 +185,7 @@ class Channel:
 
     @polarity.setter
     def polarity(self, value: int) -> None:
-        polarity = _integer(value, "polarity", POLARITY_RANGE)
-        self._module._call("QVX_3_SetPolarity", self._index, polarity)
+        self._set("QVX_3_SetPolarity", "polarity", value)
 
     @property
     def threshold(self) -> float:
@@ -157,12 +194,7 @@ class Channel:
 
     @threshold.setter
     def threshold(self, value: float) -> None:
-        volts = _real(value, "threshold")
-        low, high = (single(bound) for bound in THRESHOLD_RANGE)
-        if not low <= volts <= high:
-            raise ValueError(f"threshold must be from {THRESHOLD_RANGE[0]} V to "
-                             f"{THRESHOLD_RANGE[1]} V, not {value!r}")
-        self._module._call("QVX_3_SetThreshold", self._index, volts)
+        self._set("QVX_3_SetThreshold", "threshold", value)
 
     @property
     def duration(self) -> float:
@@ -171,12 +203,7 @@ class Channel:
 
     @duration.setter
     def duration(self, value: float) -> None:
-        seconds = _real(value, "duration")
-        low, high = (single(bound) for bound in DURATION_RANGE)
-        if not low <= seconds <= high:
-            raise ValueError(f"duration must be from {DURATION_RANGE[0]} s to "
-                             f"{DURATION_RANGE[1]} s, not {value!r}")
-        self._module._call("QVX_3_SetDuration", self._index, seconds)
+        self._set("QVX_3_SetDuration", "duration", value)
 
     @property
     def hpf_tau(self) -> int:
@@ -185,8 +212,7 @@ class Channel:
 
     @hpf_tau.setter
     def hpf_tau(self, value: int) -> None:
-        tau = _integer(value, "HPF Tau", HPF_TAU_RANGE)
-        self._module._call("QVX_3_SetHPF_Tau", self._index, tau)
+        self._set("QVX_3_SetHPF_Tau", "hpf_tau", value)
 
     def _lpf(self) -> Tuple[int, int]:
         alpha = ctypes.c_uint16()
@@ -201,8 +227,7 @@ class Channel:
 
     @lpf_beta.setter
     def lpf_beta(self, value: int) -> None:
-        beta = _integer(value, "LPF Beta", LPF_BETA_RANGE)
-        self._module._call("QVX_3_SetLPF", self._index, beta)
+        self._set("QVX_3_SetLPF", "lpf_beta", value)
 
     @property
     def lpf_alpha(self) -> int:
@@ -301,8 +326,7 @@ class Module:
 
     @slot.setter
     def slot(self, value: int) -> None:
-        slot = _integer(value, "slot", SLOT_RANGE)
-        self._call("BXA_7_SetSlot", slot, 1, 0)
+        self._call("BXA_7_SetSlot", check_slot(value), 1, 0)
 
     def flush(self) -> None:
         """Empties the adapter's communication buffers."""

@@ -87,6 +87,8 @@ def test_slot(sim):
 # (arguments, extra environment, exit status, text expected on stderr)
 FAILURES = [
     (["set", "gain", "X", "256"], {}, 2, "lower than 256"),
+    # Refused before the library is looked for.
+    (["set", "gain", "X", "-1"], {"QVX3_LIBRARY_DIR": "/nonexistent"}, 2, "negative"),
     (["set", "threshold", "X", "nan"], {}, 2, "threshold"),
     (["set", "hpf", "X", "0"], {}, 2, "HPF Tau"),
     (["set", "hpf", "X", "12x"], {}, 2, "not an integer"),
