@@ -422,7 +422,8 @@ class Module:
     def measure(self, channels: str = "XY", seconds: Optional[float] = None,
                 count: Optional[int] = None) -> Iterator[Measurement]:
         """Yields a Measurement for each new result of the given channels, as the state byte's
-        new-data bits announce them, polling about once a millisecond.
+        new-data bits announce them. Polls the state byte, pausing 1 ms after a poll that
+        finds nothing new; a poll that finds new results reads the uptime once for them.
 
         Ends after `seconds` (from the call) or after `count` records of all channels
         together, whichever comes first; with neither it runs until the caller stops.
