@@ -264,3 +264,28 @@ def test_measure_limits(module):
                       {"seconds": math.nan}):
         with pytest.raises(ValueError):
             module.measure(**arguments)
+
+
+def test_calls_from_two_threads_do_not_interleave(sim, monkeypatch):
+    # A read is two adapter calls; on a bus with wire time, two threads' calls interleave
+    # unless the package makes them one at a time.
+    import threading
+
+    failures = []
+
+    def read(get, expected):
+        try:
+            for _ in range(100):
+                assert get() == expected
+        except BaseException as error:  # reported below, in the test's thread
+            failures.append(error)
+
+    with reopen_with(monkeypatch, BXA7_SIM_BUS_HZ="100000") as module:
+        module.y.threshold = 0.25
+        threads = [threading.Thread(target=read, args=(lambda: module.y.threshold, 0.25)),
+                   threading.Thread(target=read, args=(lambda: module.product_number, 300147))]
+        for thread in threads:
+            thread.start()
+        for thread in threads:
+            thread.join(PATIENCE_S)
+    assert failures == []
