@@ -5,6 +5,7 @@ import os
 import signal
 import subprocess
 import sys
+import threading
 from datetime import datetime
 
 import pytest
@@ -160,12 +161,15 @@ def test_watch_ends_cleanly_on_ctrl_c(sim, tmp_path):
     watcher = subprocess.Popen([sys.executable, "-m", "qvx3", "watch", "--csv", str(log)],
                                env=environment, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
                                text=True)
+    guard = threading.Timer(PATIENCE_S, watcher.kill)  # a silent watcher ends the reads
+    guard.start()
     try:
         lines = [watcher.stdout.readline() for _ in range(3)]  # header and two rows
         assert all(line.endswith("\n") for line in lines), lines
         watcher.send_signal(signal.SIGINT)
         out, err = watcher.communicate(timeout=PATIENCE_S)
     finally:
+        guard.cancel()
         if watcher.poll() is None:
             watcher.kill()
             watcher.wait()
