@@ -263,6 +263,9 @@ TEST(PtyNoTerminal, PipedInputIsOneStreamInOrder) {
                                      kProbe + " k k l l l K\"");
     EXPECT_EQ(out, "key 120\nkey 0 72\nreply? reply [7Bh]\nreply? reply [5 5]\n"
                    "reply? reply abandoned\nkey 118\nkey end\ndone\n");
+    // No Alt key in a stream: a script leaves a polling loop with Esc and goes on.
+    EXPECT_EQ(runPiped("sh -c \"printf '\\033v' | " + kProbe + " p p\""),
+              "key 27\nkey 118\ndone\n");
 }
 
 TEST(PtyNoTerminal, EndOfInputEndsPollingAndDrainingAtOnce) {
