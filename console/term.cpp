@@ -3,7 +3,6 @@
 #include "term_core.h"
 
 #include <cctype>
-#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -366,11 +365,12 @@ void Cursor::moveTo(int column, int row, int columns) {
 
 // ---- Replies -------------------------------------------------------------------------------
 
+namespace {
+
+// The blanks around a reply: space, tab, line ends, vertical tab, form feed.
 bool isBlank(char c) {
     return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
 }
-
-namespace {
 
 // `line` without the blanks around it.
 void trimBlanks(std::string &line) {

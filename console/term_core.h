@@ -73,9 +73,6 @@ struct Cursor {
 
 // ---- Replies -------------------------------------------------------------------------------
 
-// The blanks around a reply: space, tab, line ends, vertical tab, form feed.
-bool isBlank(char c);
-
 // One reply line of piped input, taken from the stream where keys stopped. Its bytes are
 // decoded as keys are (decodeKey without Alt): the printable ones and blanks make the line,
 // a tab counts as a blank, control and extended keys are dropped, and Esc abandons the
