@@ -117,6 +117,14 @@ bool waitForLineStart(TmuxScreen &s) {
     return true;
 }
 
+const char kChannelPrompt[] = "Enter the channel number (X=0, Y=1):";
+
+// Types a reply and Enter.
+void answer(TmuxScreen &s, const std::string &reply) {
+    s.type(reply);
+    s.keys({"Enter"});
+}
+
 // A reply is the whole line, taken only when it is one number of the prompt's form: 14h is
 // Tau 20; Y at the channel prompt is refused and nothing of it answers the next prompt, which
 // waits for the user (Esc then abandons it); 1e1 at the Tau prompt is refused, not Tau 1.
@@ -125,29 +133,19 @@ TEST(ConsoleOnTerminal, ReplyIsOneWholeLineInThePromptsForm) {
     TmuxScreen s({kConsole}, {80, 40, simulatedAdapter(dir)});
     ASSERT_TRUE(s.waitFor(kHelpEnd)) << s.screen(); // keys typed earlier would be echoed
     s.type("H");
-    ASSERT_TRUE(s.waitFor("Enter the channel number (X=0, Y=1):")) << s.screen();
-    s.type("0");
-    s.keys({"Enter"});
+    answer(s, "0");
     ASSERT_TRUE(s.waitFor("Enter the HPF tau parameter (1-20):")) << s.screen();
-    s.type(" 14h ");
-    s.keys({"Enter"});
+    answer(s, " 14h ");
     s.type("A");
-    ASSERT_TRUE(s.waitFor("Enter the channel number (X=0, Y=1):")) << s.screen();
-    s.type("Y");
-    s.keys({"Enter"});
+    answer(s, "Y");
     ASSERT_TRUE(s.waitFor("Wrong value specified!")) << s.screen();
     s.type("A");
-    ASSERT_TRUE(s.waitFor("Wrong value specified!\nEnter the channel number (X=0, Y=1):"))
-        << s.screen();
+    ASSERT_TRUE(s.waitFor(std::string("Wrong value specified!\n") + kChannelPrompt)) << s.screen();
     s.keys({"Escape"});
     ASSERT_TRUE(waitForLineStart(s)) << s.screen();
     s.type("H");
-    ASSERT_TRUE(s.waitFor("Enter the channel number (X=0, Y=1):")) << s.screen();
-    s.type("1");
-    s.keys({"Enter"});
-    ASSERT_TRUE(s.waitFor("Enter the HPF tau parameter (1-20):")) << s.screen();
-    s.type("1e1");
-    s.keys({"Enter"});
+    answer(s, "1");
+    answer(s, "1e1");
     ASSERT_TRUE(s.waitFor("Wrong value specified! The HPF")) << s.screen();
     s.type("ha");
     ASSERT_TRUE(s.waitFor("Ch X: 1.0000")) << s.screen();
@@ -175,10 +173,7 @@ TEST(ConsoleOnTerminal, EscAtAPromptAbandonsTheCommand) {
     TmuxScreen s({kConsole}, {80, 40, simulatedAdapter(dir)});
     ASSERT_TRUE(s.waitFor(kHelpEnd)) << s.screen();
     s.type("T");
-    ASSERT_TRUE(s.waitFor("Enter the channel number (X=0, Y=1):")) << s.screen();
-    s.type("1");
-    s.keys({"Enter"});
-    ASSERT_TRUE(s.waitFor("(0.001V-5.000V):")) << s.screen();
+    answer(s, "1");
     s.type("2.5");
     ASSERT_TRUE(s.waitFor("(0.001V-5.000V): 2.5")) << s.screen();
     s.keys({"Escape"});
@@ -209,13 +204,10 @@ TEST(ConsoleOnTerminal, AltKeysAreIgnored) {
     ASSERT_TRUE(s.waitFor(kHelpEnd)) << s.screen();
     s.keys({"M-v"});
     s.type("A");
-    ASSERT_TRUE(s.waitFor("Enter the channel number (X=0, Y=1):")) << s.screen();
+    ASSERT_TRUE(s.waitFor(kChannelPrompt)) << s.screen();
     s.keys({"M-5"});
-    s.type("1");
-    s.keys({"Enter"});
-    ASSERT_TRUE(s.waitFor("Enter the new amplification (0-256):")) << s.screen();
-    s.type("3");
-    s.keys({"Enter"});
+    answer(s, "1");
+    answer(s, "3");
     s.type("f");
     ASSERT_TRUE(s.waitFor("Measured data:")) << s.screen();
     s.keys({"M-q", "Escape"});
