@@ -1,13 +1,11 @@
-// The terminal layer's shared code: key decoding, cursor following, reply conversions, and
+// The terminal layer's shared code: key decoding, cursor following, piped reply lines, and
 // the whole of it driven through a scripted platform with its own clock.
 #include "term_core.h"
 
 #include <gtest/gtest.h>
 
-#include <climits>
-#include <cmath>
+#include <algorithm>
 #include <cstdarg>
-#include <cstring>
 #include <deque>
 #include <memory>
 #include <string>
