@@ -61,11 +61,11 @@ bool IsBlank(char c) {
     return std::strchr(" \t\n\v\f\r", c) != nullptr && c != '\0';
 }
 
-// A reply as handed over: not empty, no blanks around it, no control characters.
+// A reply as handed over: not empty, no blanks around it, no control characters but blanks.
 bool IsReplyText(const std::string &text) {
     if (text.empty() || IsBlank(text.front()) || IsBlank(text.back())) return false;
     for (unsigned char c : text)
-        if ((c < 0x20 && c != '\t') || c == 0x7F) return false;
+        if ((c < 0x20 && !IsBlank(static_cast<char>(c))) || c == 0x7F) return false;
     return true;
 }
 
