@@ -315,6 +315,7 @@ public:
     int writes = 0;
     std::string echoed;
     bool finished = false;
+    unsigned events = 0; // noted as the system would, taken by the layer
 
     void type(const std::string &bytes, uint32_t at = 0) { input.push_back({at, bytes}); }
 
@@ -350,6 +351,11 @@ public:
     }
     void writeEcho(const char *bytes, std::size_t size) override { echoed.append(bytes, size); }
     int columns() override { return outputTerminal ? width : 0; }
+    unsigned takeEvents() override {
+        const unsigned taken = events;
+        events = 0;
+        return taken;
+    }
     uint32_t clockMs() override { return now; }
     void sleepMs(uint32_t ms) override { now += ms; }
     void finish() override { finished = true; }
