@@ -691,6 +691,45 @@ TEST_F(Layer, PrintReturnsTheCharacterCountEvenForLongText) {
     EXPECT_EQ(platform.written.size(), 2001u);
 }
 
+// At the end of the run a terminal gets the unfinished last line ended, so that the shell's
+// prompt starts a row of its own; a pipe or file gets exactly the bytes written.
+TEST_F(Layer, FinishEndsAnUnfinishedLineOnATerminalOnly) {
+    struct Case {
+        const char *what;
+        bool terminal;
+        const char *text;
+        const char *written;
+    };
+    const Case cases[] = {
+        {"terminal, unfinished", true, "Program finished", "Program finished\n"},
+        {"terminal, line ended", true, "done\n", "done\n"},
+        {"terminal, nothing written", true, "", ""},
+        {"file, unfinished", false, "Program finished", "Program finished"},
+    };
+    for (const Case &c : cases) {
+        ScriptedPlatform p;
+        p.outputTerminal = c.terminal;
+        Session s(p);
+        print(s, "%s", c.text);
+        s.finish();
+        EXPECT_EQ(p.written, c.written) << c.what;
+        EXPECT_TRUE(p.finished) << c.what;
+    }
+}
+
+// Events noted by the platform are told once; to a pipe or file there are none to tell.
+TEST_F(Layer, EventsAreToldOnceAndOnlyForATerminal) {
+    platform.events = kResized | kResumed;
+    EXPECT_EQ(session().events(), kResized | kResumed);
+    EXPECT_EQ(session().events(), 0u);
+
+    ScriptedPlatform file;
+    file.outputTerminal = false;
+    file.events = kResized;
+    Session s(file);
+    EXPECT_EQ(s.events(), 0u);
+}
+
 TEST_F(Layer, DegreeSignComesFromTheCodeset) {
     platform.codesetName = "ISO-8859-15";
     EXPECT_STREQ(session().degreeSign(), "\xB0");
