@@ -451,6 +451,7 @@ template <class MonitorLine> bool EndRequested(MonitorLine &m, FailureLog &failu
 void CounterMonitor() {
     PrintMonitorHeading("Getting data measured by the counters:\n");
     CounterLine c;
+    term::events(); // a resize or resume before the line stands asks for no redraw
     Draw(c, false);
     c.indicatorTime = term::clock();
     FailureLog failures;
@@ -463,6 +464,7 @@ void CounterMonitor() {
 void UptimeMonitor() {
     PrintMonitorHeading("Getting uptime:\n");
     UptimeLine u;
+    term::events(); // a resize or resume before the line stands asks for no redraw
     Draw(u, false);
     StartCounting(u, term::clock());
     FailureLog failures;
