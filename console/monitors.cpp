@@ -90,11 +90,7 @@ void StartLine(Line &line) {
 
 // Goes to the start of a row below everything the old line showed, for drawing it afresh.
 void NewRow(const Line &line) {
-    if (line.redraw & term::kResumed) {
-        // The shell wrote below the line while the program was stopped; the cursor is where
-        // the shell left it, normally at the start of a row, whatever the layer believes.
-        term::printf("\r");
-    } else if (term::wherex() != 1) {
+    if (term::wherex() != 1) {
         term::gotoxy(term::wherex(), line.row + line.lastRow);
         term::printf("\n");
     }
@@ -145,10 +141,9 @@ void PrintMonitorHeading(const char *heading) {
 // line is then to be drawn afresh.
 class FailureLog {
 public:
-    // A failed query: flushes the adapter and prints the report unless it repeats the last
-    // one.
-    bool Report(const char *name) {
-        std::string report = FailureReport(name);
+    // A failed query's report (from FailureReport, the adapter flushed): printed unless it
+    // repeats the last one.
+    bool Report(std::string report) {
         if (!last_.empty() && report == last_) {
             ++repeats_;
             if (term::outputIsTerminal() &&
@@ -226,14 +221,21 @@ private:
     int countEndRow_ = 1; // the row the count ends on
 };
 
-// Notes what happened to the terminal since the last cycle: the line is drawn afresh before
-// it is written to again. Returns the events.
+// Takes what happened to the terminal since the last cycle. The cursor goes to the start of
+// a row at once, so that a report the cycle may print starts where the layer believes it
+// does; the line is drawn afresh before it is written to again. Returns the events.
 unsigned TerminalEvents(Line &line, FailureLog &failures) {
     const unsigned events = term::events();
-    if (events != 0) {
-        line.redraw |= events;
-        failures.Forget();
+    if (events == 0) return 0;
+    failures.Forget();
+    if (events & term::kResumed) {
+        // The shell wrote below the line while the program was stopped and left the cursor
+        // at the start of a row, wherever the layer believes it is: the line starts there.
+        term::printf("\r");
+    } else {
+        NewRow(line);
     }
+    line.redraw |= events;
     return events;
 }
 
@@ -306,7 +308,12 @@ void CounterCycle(CounterLine &c, FailureLog &failures) {
             fresh[ch] = true;
         }
     }
-    if (failed != nullptr ? failures.Report(failed) : failures.End()) c.line.redraw |= kReported;
+    std::string report = failed != nullptr ? FailureReport(failed) : std::string();
+    // Checked only now, after the bus calls, the slow part in which a stop most likely
+    // falls: the cursor moves below assume that the screen is still as written.
+    TerminalEvents(c.line, failures);
+    if (failed != nullptr ? failures.Report(std::move(report)) : failures.End())
+        c.line.redraw |= kReported;
 
     const uint32_t now = term::clock();
     const bool indicatorsDue = haveState && ElapsedMs(c.indicatorTime, now) > kIndicatorPeriodMs;
@@ -384,8 +391,14 @@ void FormatDifference(char *text, std::size_t size, double seconds) {
 // One query cycle of the uptime monitor.
 void UptimeCycle(UptimeLine &u, FailureLog &failures) {
     double uptime = 0.0;
-    if (QVX_3_GetUptime(&uptime) != 0) {
-        if (failures.Report("QVX_3_GetUptime")) u.line.redraw |= kReported;
+    const bool failed = QVX_3_GetUptime(&uptime) != 0;
+    std::string report = failed ? FailureReport("QVX_3_GetUptime") : std::string();
+    // After the bus calls, as in the counter monitor. The time stopped is no time the bus
+    // could answer in; the module's clock and the PC's both ran on, so the difference keeps
+    // its reference.
+    if (TerminalEvents(u.line, failures) & term::kResumed) StartCounting(u, term::clock());
+    if (failed) {
+        if (failures.Report(std::move(report))) u.line.redraw |= kReported;
         if (term::outputIsTerminal()) Ready(u);
         return;
     }
@@ -436,6 +449,7 @@ template <class MonitorLine> bool EndRequested(MonitorLine &m, FailureLog &failu
     }
     const int key = term::getch();
     if (key != term::kEsc && key != term::kEndOfInput) return false;
+    TerminalEvents(m.line, failures); // a stop while waiting for the key
     if (failures.End() && term::outputIsTerminal()) m.line.redraw |= kReported;
     if (term::outputIsTerminal()) Ready(m);
     // Below the last row of a wrapped line, so that what follows overwrites none of it.
@@ -456,7 +470,6 @@ void CounterMonitor() {
     c.indicatorTime = term::clock();
     FailureLog failures;
     do {
-        TerminalEvents(c.line, failures);
         CounterCycle(c, failures);
     } while (!EndRequested(c, failures));
 }
@@ -469,9 +482,6 @@ void UptimeMonitor() {
     StartCounting(u, term::clock());
     FailureLog failures;
     do {
-        // The time stopped is no time the bus could answer in; the module's clock and the
-        // PC's both ran on, so the difference keeps its reference.
-        if (TerminalEvents(u.line, failures) & term::kResumed) StartCounting(u, term::clock());
         UptimeCycle(u, failures);
     } while (!EndRequested(u, failures));
 }
