@@ -167,6 +167,25 @@ protected:
 
     Lines lines() { return split(screen_->screen()); }
 
+    // Starts QVX-3-Test with `switches` from an interactive shell with job control, for
+    // Ctrl-Z and fg, and waits until it takes keys.
+    TmuxScreen &startInShell(const std::string &switches, int columns,
+                             const std::string &busHz = "0") {
+        TmuxScreen::Options options;
+        options.columns = columns;
+        options.rows = kRows;
+        options.env = {"BXA7_SIM_STATE=" + state_, "BXA7_SIM_BUS_HZ=" + busHz,
+                       "LC_ALL=C.UTF-8", "PS1=sh> ", "ENV="};
+        screen_ = std::make_unique<TmuxScreen>(std::vector<std::string>{"sh", "-i"}, options);
+        TmuxScreen &s = *screen_;
+        EXPECT_TRUE(s.waitFor("sh>")) << s.screen();
+        s.type("'" + kConsole + "' " + switches + "\n");
+        const auto end = std::chrono::steady_clock::now() + ptytest::kPatience;
+        while ((s.settings().c_lflag & ECHO) && std::chrono::steady_clock::now() < end)
+            std::this_thread::sleep_for(milliseconds(20));
+        return s;
+    }
+
     // Esc, then a pause so that the next key is not read as part of an Alt sequence.
     void escape() {
         screen_->keys({"Escape"});
@@ -668,19 +687,7 @@ TEST_F(MonitorTest, ResizeDrawsTheWholeLineAfresh) {
 // row after the shell's lines instead of writing bare fields where it left off; at the end
 // the shell's prompt starts a row of its own after "Program finished".
 TEST_F(MonitorTest, ResumeDrawsTheWholeLineAfreshBelowTheShell) {
-    TmuxScreen::Options options;
-    options.columns = kColumns;
-    options.rows = kRows;
-    options.env = {"BXA7_SIM_STATE=" + state_, "BXA7_SIM_BUS_HZ=0", "LC_ALL=C.UTF-8",
-                   "PS1=sh> ", "ENV="};
-    screen_ = std::make_unique<TmuxScreen>(std::vector<std::string>{"sh", "-i"}, options);
-    TmuxScreen &s = *screen_;
-    ASSERT_TRUE(s.waitFor("sh>")) << s.screen();
-    s.type("'" + kConsole + "'\n");
-    ASSERT_TRUE(s.waitFor("specify the same number.")) << s.screen();
-    const auto end = std::chrono::steady_clock::now() + ptytest::kPatience;
-    while (s.settings().c_lflag & ECHO && std::chrono::steady_clock::now() < end)
-        std::this_thread::sleep_for(milliseconds(20));
+    TmuxScreen &s = startInShell("", kColumns);
     s.type("f");
     auto valuesShown = [](const std::string &row) {
         const CounterLine c = readCounterLine(row);
@@ -718,6 +725,51 @@ TEST_F(MonitorTest, ResumeDrawsTheWholeLineAfreshBelowTheShell) {
         seen))
         << "the prompt on a row of its own\n"
         << show(seen);
+}
+
+// Stopped and resumed while a failure repeats: after each fg the failure is reported afresh
+// on the row after the shell's lines, its count at the end of its own error line, never
+// written into the shell's lines by a cursor that no longer matches the screen.
+TEST_F(MonitorTest, ResumeWhileAFailureRepeatsReportsItAfresh) {
+    constexpr int kWide = 250; // every error line on one row
+    // A slow bus, so that the stop mostly falls into a query rather than the pause.
+    TmuxScreen &s = startInShell("-q", kWide, "20000");
+    sim("slot 0 empty");
+    s.type("U");
+    Lines seen;
+    ASSERT_TRUE(s.waitFor("(repeated")) << s.screen();
+    for (int round = 1; round <= 3; ++round) {
+        s.keys({"C-z"});
+        ASSERT_TRUE(waitUntil(
+            [&](const Lines &l) {
+                int stopped = 0;
+                for (const std::string &row : l)
+                    stopped += row.find("Stopped") != std::string::npos;
+                return stopped == round;
+            },
+            seen))
+            << show(seen);
+        // Stopped for longer than the count's period, so that the count is due at once.
+        std::this_thread::sleep_for(milliseconds(400));
+        s.type("fg\n");
+        ASSERT_TRUE(waitUntil(
+            [&](const Lines &l) {
+                const int last = static_cast<int>(l.size());
+                return rowStarting(l, "Device uptime: ") == last &&
+                       rowStarting(l, "Error at ") == last - 1 &&
+                       rowStarting(l, "sh> fg") < last - 1;
+            },
+            seen))
+            << "round " << round << "\n"
+            << show(seen);
+    }
+    std::this_thread::sleep_for(milliseconds(600)); // for a count written where it must not be
+    for (const std::string &row : lines()) {
+        if (row.find("(repeated") == std::string::npos) continue;
+        EXPECT_TRUE(row.rfind("Error at ", 0) == 0 || row.rfind("Device uptime: ", 0) == 0)
+            << row << "\n"
+            << show(lines());
+    }
 }
 
 } // namespace
