@@ -9,6 +9,8 @@
 // When the rows of the line no longer hold what was written there - an error report now
 // stands below it, the window was resized, the program was stopped and resumed - the whole
 // line is drawn afresh on a new row, labels and the last text of every field.
+// A failure that repeats the one of the cycle before is counted, not printed again
+// (FailureLog).
 // A successful cycle runs about a thousand times a second, so it allocates nothing and
 // writes a field only when its value may have changed on screen.
 #include "commands.h"
