@@ -267,6 +267,10 @@ void TmuxScreen::type(const std::string &text) {
     tmux({"send-keys", "-l", "--", text});
 }
 
+void TmuxScreen::resize(int columns, int rows) {
+    tmux({"resize-window", "-x", std::to_string(columns), "-y", std::to_string(rows)});
+}
+
 std::string TmuxScreen::capturePane(bool history) {
     std::vector<std::string> args = {"capture-pane", "-p"};
     if (history) args.insert(args.end(), {"-S", "-"});

@@ -116,6 +116,9 @@ public:
     void keys(const std::vector<std::string> &names);
     // Types text literally, character by character.
     void type(const std::string &text);
+    // Changes the window's size, as a user dragging its edge would: the program gets
+    // SIGWINCH, and tmux rewraps what the screen shows.
+    void resize(int columns, int rows);
 
     // The visible rows, each without trailing blanks, joined by "\n".
     std::string screen();
