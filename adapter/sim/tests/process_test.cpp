@@ -73,7 +73,68 @@ TEST_F(ProcessTest, SettingsAndTheSlotOutliveTheProcess) {
     EXPECT_NE(ok("read 5 6").substr(0, 2), "00"); // a whole second at least
 
     std::ofstream(state) << "bxa7-sim-state 1\nboot"; // damaged by hand
-    EXPECT_EQ(ok("read 17 2 read 5 6").substr(0, 18), "00 01\n00 00 00 00 ");
+    const Result repaired = client("open read 17 2 read 5 6");
+    EXPECT_EQ(repaired.status, 0);
+    EXPECT_EQ(repaired.output.substr(0, repaired.output.find("opened\n") + 25),
+              "bxa7-sim: the state file " + state + " was corrupt; kept as " + state +
+                  ".corrupt, a freshly powered-on module takes its place\nopened\n00 01\n00 00 "
+                  "00 00 ");
+    std::ifstream kept(state + ".corrupt");
+    std::string firstLine;
+    EXPECT_TRUE(std::getline(kept, firstLine) && firstLine == "bxa7-sim-state 1");
+}
+
+// Both programs refuse a file that is not theirs, and leave it as it was.
+TEST_F(ProcessTest, AFileThatIsNoStateFileIsRefusedAndKept) {
+    std::ofstream(state) << "shopping list\n";
+    const Result library = client("open");
+    EXPECT_EQ(library.status, 1);
+    EXPECT_EQ(library.output, "error 7: BXA_7_Open: the file " + state +
+                                  " is not a state file and was left untouched / set "
+                                  "BXA7_SIM_STATE to another path\n");
+    for (const char *args : {"", "show", "select 3", "reset"}) {
+        const Result control = this->control(args);
+        EXPECT_EQ(control.status, 1) << args;
+        EXPECT_EQ(control.output, "bxa7-sim: the file " + state +
+                                      " is not a state file and was left untouched: set "
+                                      "BXA7_SIM_STATE to another path\n")
+            << args;
+    }
+    std::ifstream in(state);
+    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(text, "shopping list\n");
+    EXPECT_FALSE(std::ifstream(state + ".lock").good());
+}
+
+// Each command of the control program on a fresh file, in the build under test (so also with
+// the sanitizers): it succeeds and says what it should.
+TEST_F(ProcessTest, EveryControlCommandRuns) {
+    const char *commands[] = {
+        "signal X 2000.5 0.5 25", "signal Y off", "signal Y on", "force prod-id Some text",
+        "force fw-date 2030-01-01", "force uptime 3723 467", "force state 0xC0",
+        "force freq-x 0xFFFFFFFF", "force 5v 0x8000", "force temp 0xFFFF", "force 3v live",
+        "slot 3 foreign", "slot 4 foreign 0x1234", "slot 5 module", "slot 4 empty", "select 5",
+        "power-cycle", "live", "reset",
+    };
+    for (const char *args : commands) {
+        controlOk(args);
+        // Every register shown after every change: the text registers are no numbers.
+        const Result shown = control("show");
+        EXPECT_EQ(shown.status, 0) << args << ":\n" << shown.output;
+        EXPECT_NE(shown.output.find("Readout registers"), std::string::npos) << args;
+        EXPECT_NE(shown.output.find("Ch Y"), std::string::npos) << args;
+    }
+    controlOk("force prod-id Some text");
+    const Result plain = control("");
+    EXPECT_EQ(plain.status, 0) << plain.output;
+    EXPECT_NE(plain.output.find("prod-id    1  \"Some text\"  [forced]"), std::string::npos)
+        << plain.output;
+    const Result help = control("help");
+    EXPECT_EQ(help.status, 0);
+    EXPECT_EQ(help.output.rfind("Usage: bxa7-sim", 0), 0u);
+    const Result path = control("path");
+    EXPECT_EQ(path.status, 0);
+    EXPECT_EQ(path.output, state + "\n");
 }
 
 TEST_F(ProcessTest, ConcurrentWritersLoseNothing) {
