@@ -3,11 +3,20 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
+#include <poll.h>
+#include <random>
+#include <signal.h>
+#include <spawn.h>
 #include <string>
 #include <sys/wait.h>
+#include <unistd.h>
 #include <vector>
+
+extern char **environ;
 
 namespace {
 
@@ -209,6 +218,87 @@ TEST_F(ProcessTest, ControlProgramDrivesTheModule) {
         EXPECT_EQ(r.output, std::string(c.message) + "Try 'bxa7-sim help'.\n");
     }
     EXPECT_EQ(control("show").output.substr(0, 60), before.substr(0, 60));
+}
+
+// A writer killed at any moment leaves the file whole and every write it reported stored:
+// the file is replaced by a rename, never written in place.
+TEST_F(ProcessTest, WritersKilledAtAnyMomentLeaveAWholeFileAndLoseNothing) {
+    ok("check");
+    setenv("BXA7_SIM_STATE", state.c_str(), 1);
+    setenv("BXA7_SIM_BUS_HZ", "0", 1);
+    unsetenv("BXA7_SIM_FAIL");
+    std::mt19937 random(20261211);
+    const char *registers[] = {"21", "22"};
+    long first = 1;
+    for (int round = 0; round < 12; ++round) {
+        struct Writer {
+            pid_t pid = -1;
+            int output = -1;
+            std::string seen;
+            long last = -1; // the last value reported stored
+        } writers[2];
+        for (int w = 0; w < 2; ++w) {
+            int fds[2];
+            ASSERT_EQ(pipe(fds), 0);
+            posix_spawn_file_actions_t actions;
+            posix_spawn_file_actions_init(&actions);
+            posix_spawn_file_actions_adddup2(&actions, fds[1], 1);
+            posix_spawn_file_actions_addclose(&actions, fds[0]);
+            const std::string from = std::to_string(first);
+            const char *argv[] = {SIM_CLIENT, "open", "count", registers[w], from.c_str(),
+                                  nullptr};
+            ASSERT_EQ(posix_spawn(&writers[w].pid, SIM_CLIENT, &actions, nullptr,
+                                  const_cast<char **>(argv), environ),
+                      0);
+            posix_spawn_file_actions_destroy(&actions);
+            close(fds[1]);
+            writers[w].output = fds[0];
+        }
+        // Each writer is killed after a random number of reported writes: a kill lands in
+        // whatever the next write is doing.
+        for (Writer &w : writers) {
+            const size_t wanted = 1 + random() % 40;
+            size_t lines = 0;
+            while (lines < wanted + 1) { // "opened" first
+                pollfd p{w.output, POLLIN, 0};
+                ASSERT_GT(poll(&p, 1, 60000), 0) << "the writer went silent";
+                char buffer[4096];
+                const ssize_t n = read(w.output, buffer, sizeof buffer);
+                ASSERT_GT(n, 0) << w.seen;
+                w.seen.append(buffer, static_cast<size_t>(n));
+                lines = static_cast<size_t>(std::count(w.seen.begin(), w.seen.end(), '\n'));
+            }
+            kill(w.pid, SIGKILL);
+        }
+        for (Writer &w : writers) {
+            int status = 0;
+            waitpid(w.pid, &status, 0);
+            EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL);
+            char buffer[4096];
+            ssize_t n;
+            while ((n = read(w.output, buffer, sizeof buffer)) > 0)
+                w.seen.append(buffer, static_cast<size_t>(n));
+            close(w.output);
+            const size_t at = w.seen.rfind("stored ");
+            ASSERT_NE(at, std::string::npos) << w.seen;
+            w.last = std::strtol(w.seen.c_str() + at + 7, nullptr, 10);
+        }
+        // The next process finds a whole state file (no damage to keep aside) holding each
+        // writer's last reported value, or the one it was writing when killed.
+        const Result r = client("open read 21 2 read 22 2");
+        ASSERT_EQ(r.status, 0) << r.output;
+        ASSERT_EQ(r.output.rfind("opened\n", 0), 0u) << r.output;
+        for (int w = 0; w < 2; ++w) {
+            const std::string line = r.output.substr(7 + 6 * static_cast<size_t>(w), 5);
+            const long stored = std::strtol(line.substr(0, 2).c_str(), nullptr, 16) |
+                                std::strtol(line.substr(3, 2).c_str(), nullptr, 16) << 8;
+            EXPECT_TRUE(stored == writers[w].last || stored == writers[w].last + 1)
+                << "round " << round << ": register " << registers[w] << " holds " << stored
+                << ", the writer reported " << writers[w].last << " stored";
+        }
+        first += 100;
+    }
+    EXPECT_FALSE(std::ifstream(state + ".corrupt").good());
 }
 
 } // namespace
