@@ -130,6 +130,8 @@ public:
     // The pane's terminal settings now: tells, for one, when the program has taken key mode,
     // so that keys sent from then on are not echoed by the terminal.
     termios settings();
+    // Waits until the program has read everything typed into its terminal so far.
+    bool waitInputRead(Deadline deadline = kPatience);
 
     // Polls the screen until `text` is on it; true when it appeared before the deadline.
     bool waitFor(const std::string &text, Deadline deadline = kPatience);
