@@ -39,10 +39,16 @@ mapfile -t keys < <(sed -n '/kCommands\[\] = {/,/^};/p' "$source_file" |
 # trace's calls without their results in the array `calls` (results in `results`).
 run() {
     rm -f "$work/trace"
-    status=0
+    # The console's own status: the writer of the pipe may meet its early end, which is
+    # no failure.
+    set +e
     printf '%s' "$1" | BXA7_SIM_FAIL=$2 BXA7_SIM_TRACE=$work/trace \
-        timeout 60 "$program" >"$work/out" 2>&1 || status=$?
-    [ "$status" -ne 124 ] || fail "the console hung (input $(printf '%q' "$1"), faults '$2')"
+        timeout -k 10 60 "$program" >"$work/out" 2>&1
+    status=${PIPESTATUS[1]}
+    set -e
+    if [ "$status" -eq 124 ] || [ "$status" -eq 137 ]; then
+        fail "the console hung (input $(printf '%q' "$1"), faults '$2')"
+    fi
     calls=() results=()
     [ -f "$work/trace" ] || return 0
     while IFS= read -r line; do
