@@ -186,9 +186,11 @@ protected:
         return s;
     }
 
-    // Esc, then a pause so that the next key is not read as part of an Alt sequence.
+    // Esc, read by the program, then a pause so that the next key is not read as part of an
+    // Alt sequence. On a loaded machine the program may take long to read it.
     void escape() {
         screen_->keys({"Escape"});
+        EXPECT_TRUE(screen_->waitInputRead()) << "the Esc was never read";
         std::this_thread::sleep_for(milliseconds(300));
     }
 

@@ -311,6 +311,23 @@ termios TmuxScreen::settings() {
     return t;
 }
 
+bool TmuxScreen::waitInputRead(Deadline deadline) {
+    const auto end = Clock::now() + deadline;
+    for (;;) {
+        // A program that has ended leaves nothing to wait for.
+        if (display("#{pane_dead}") == "1") return true;
+        const int fd = open(display("#{pane_tty}").c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK);
+        int unread = -1;
+        if (fd >= 0) {
+            if (ioctl(fd, FIONREAD, &unread) != 0) unread = -1;
+            close(fd);
+        }
+        if (unread == 0) return true;
+        if (Clock::now() >= end) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+}
+
 bool TmuxScreen::waitFor(const std::string &text, Deadline deadline) {
     const auto end = Clock::now() + deadline;
     for (;;) {

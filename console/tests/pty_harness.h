@@ -28,7 +28,9 @@
 namespace ptytest {
 
 using Deadline = std::chrono::milliseconds;
-constexpr Deadline kPatience{10000};
+// How long a wait for something that should happen at once may take before it counts as
+// never: far above need, so that a loaded machine never fails a test that is right.
+constexpr Deadline kPatience{60000};
 
 // A program alone in a pseudo-terminal.
 class PtyProcess {
@@ -131,6 +133,8 @@ public:
     // The pane's terminal settings now: tells, for one, when the program has taken key mode,
     // so that keys sent from then on are not echoed by the terminal.
     termios settings();
+    // Waits until the program has read everything typed into its terminal so far.
+    bool waitInputRead(Deadline deadline = kPatience);
 
     // Polls the screen until `text` is on it; true when it appeared before the deadline.
     bool waitFor(const std::string &text, Deadline deadline = kPatience);
