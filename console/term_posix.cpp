@@ -1,5 +1,6 @@
 // The terminal layer on POSIX: termios key mode, the signals that must give the terminal
 // back, poll/read/write on the standard descriptors, and the monotonic clock.
+#include "term.h"
 #include "term_platform.h"
 
 #include <cerrno>
@@ -34,7 +35,9 @@ termios g_found{};                         // the terminal as the program found 
 termios g_keyMode{};                       // no echo, no line buffering, no flow control
 volatile sig_atomic_t g_inKeyMode = 0;     // the terminal is in key mode now
 volatile sig_atomic_t g_keyModeWanted = 0; // ... and should be while the program runs
-volatile sig_atomic_t g_resized = 1;
+volatile sig_atomic_t g_resized = 1;       // the width must be asked for again
+volatile sig_atomic_t g_resizeNoted = 0;   // ... and takeEvents() has not told it yet
+volatile sig_atomic_t g_resumeNoted = 0;   // the program went on after a stop
 struct sigaction g_previous[NSIG];
 struct sigaction g_stopAction;
 
@@ -90,6 +93,7 @@ void onStop(int) {
     unblock(SIGTSTP);
     raise(SIGTSTP); // stopped here until SIGCONT
     sigaction(SIGTSTP, &g_stopAction, nullptr);
+    g_resumeNoted = 1;
     // Without a job-control shell the stop is discarded and SIGCONT never comes.
     if (g_keyModeWanted && inForeground()) takeKeyMode();
     errno = savedErrno;
@@ -97,6 +101,7 @@ void onStop(int) {
 
 void onContinue(int) {
     const int savedErrno = errno;
+    g_resumeNoted = 1;
     // In the background (bg) the terminal belongs to the shell; key mode comes back with fg.
     if (g_keyModeWanted && inForeground()) takeKeyMode();
     errno = savedErrno;
@@ -104,6 +109,7 @@ void onContinue(int) {
 
 void onResize(int) {
     g_resized = 1;
+    g_resizeNoted = 1;
 }
 
 // Installs `handler` for `sig` unless the program was started with the signal ignored
@@ -180,7 +186,11 @@ public:
         inputIsTerminal_ = isatty(kIn) && tcgetattr(kIn, &g_found) == 0;
         outputIsTerminal_ = isatty(kOut) != 0;
         echoOnOutput_ = inputIsTerminal_ && outputIsTerminal_ && sameTerminal(kIn, kOut);
-        if (outputIsTerminal_) installSimple(SIGWINCH, onResize);
+        if (outputIsTerminal_) {
+            installSimple(SIGWINCH, onResize);
+            // Also when input is not a terminal: a stop still moves the screen on.
+            installSimple(SIGCONT, onContinue);
+        }
     }
 
     bool inputIsTerminal() override { return inputIsTerminal_; }
@@ -246,6 +256,20 @@ public:
             columns_ = ioctl(kOut, TIOCGWINSZ, &size) == 0 && size.ws_col > 0 ? size.ws_col : 80;
         }
         return columns_;
+    }
+
+    unsigned takeEvents() override {
+        unsigned events = 0;
+        // A signal between a test and its reset is told now; one after it, next time.
+        if (g_resizeNoted) {
+            g_resizeNoted = 0;
+            events |= kResized;
+        }
+        if (g_resumeNoted) {
+            g_resumeNoted = 0;
+            events |= kResumed;
+        }
+        return events;
     }
 
     uint32_t clockMs() override {
