@@ -48,6 +48,7 @@ public:
     void write(const char *, std::size_t) override {}
     void writeEcho(const char *, std::size_t) override {}
     int columns() override { return terminal ? 80 : 0; }
+    unsigned takeEvents() override { return 0; }
     uint32_t clockMs() override { return now; }
     void sleepMs(uint32_t ms) override { now += ms; }
     void finish() override {}
