@@ -8,6 +8,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
+#include <string>
 
 namespace {
 
@@ -35,42 +37,102 @@ bool StoppedRight(const char *text, const char *end, std::size_t length, int bas
 // 2^32: the count of minutes (sprintt) or hours (sprintmt) that the fields hold.
 constexpr double kFieldLimit = 4294967296.0;
 
-// True when `format` writes `seconds` as 60 or more, so that it belongs to the next minute.
-bool RoundsToMinute(const char *format, double seconds) {
+// True when `seconds` written with `decimals` decimals reads 60 or more, so that it belongs
+// to the next minute. Only the number is probed: text after it must not add digits. Beyond
+// 40 decimals no double below 60 rounds up, and the probe stays short.
+bool RoundsToMinute(long decimals, double seconds) {
     char probe[64];
-    std::snprintf(probe, sizeof probe, format, seconds);
+    std::snprintf(probe, sizeof probe, "%.*f", static_cast<int>(std::min(decimals, 40L)), seconds);
     return std::strtod(probe, nullptr) >= 60.0;
 }
 
-// Whole minutes and the seconds left of a non-negative time. A remainder that
-// `secondsFormat` would write as 60 is carried into the minutes.
-void SplitMinutes(double seconds, const char *secondsFormat, double &minutes, double &rest) {
+// Whole minutes and the seconds left of a non-negative time. A remainder that rounds to 60
+// at `decimals` decimals is carried into the minutes.
+void SplitMinutes(double seconds, long decimals, double &minutes, double &rest) {
     // Whole seconds first: 60 x minutes then never exceeds the time, so the rest is >= 0.
     minutes = std::floor(std::trunc(seconds) / 60.0);
     rest = seconds - 60.0 * minutes;
-    if (RoundsToMinute(secondsFormat, rest)) {
+    if (RoundsToMinute(decimals, rest)) {
         minutes += 1.0;
         rest = 0.0;
     }
 }
 
-// The tail of a sprintmt format: from its first ".", else "f", else "F", else all of it.
-const char *FormatTail(const char *format) {
-    for (char c : {'.', 'f', 'F'}) {
-        if (const char *p = std::strchr(format, c)) return p;
+// A sprintmt format that passed the check: the caller's text with an "L" length modifier
+// taken out (the value is a double, and "l" before "f" changes nothing), and the offset of
+// its tail: the conversion's precision point, else its conversion letter.
+struct TimeFormat {
+    std::string text;
+    std::size_t tail = 0;
+    // The precision: -1 when the conversion has none.
+    long precision = -1;
+};
+
+// The largest width or precision accepted: the seconds field adds three to the precision,
+// and every field must stay within an int.
+constexpr long kMaxFieldNumber = 999999999;
+
+// Reads the decimal digits at `p` into `number`; false when there are too many.
+bool ReadFieldNumber(const char *&p, long &number) {
+    number = 0;
+    while (std::isdigit(static_cast<unsigned char>(*p))) {
+        number = number * 10 + (*p++ - '0');
+        if (number > kMaxFieldNumber) return false;
     }
-    return format;
+    return true;
 }
 
-// Field width of the seconds: two digits, plus the point and the decimals of a positive
-// precision. The precision is read as scanf's "%u" would read it.
-unsigned SecondsWidth(const char *tail) {
-    if (*tail != '.') return 2;
-    char *end = nullptr;
-    const unsigned long number = std::strtoul(tail + 1, &end, 10);
-    if (end == tail + 1) return 2;
-    const auto precision = static_cast<int32_t>(static_cast<uint32_t>(number));
-    return precision > 0 ? static_cast<unsigned>(precision) + 3 : 2;
+// Accepts literal text ("%%" included) with exactly one conversion for a double of the f/F
+// kind: flags, a width, a precision, "l" or "L". Anything else could read an argument that
+// was never passed or write through one, so it is refused before any use.
+std::optional<TimeFormat> CheckTimeFormat(const char *format) {
+    TimeFormat checked;
+    bool converted = false;
+    for (const char *p = format; *p != '\0';) {
+        if (*p != '%') {
+            checked.text += *p++;
+            continue;
+        }
+        if (p[1] == '%') {
+            checked.text += "%%";
+            p += 2;
+            continue;
+        }
+        if (converted) return std::nullopt;
+        converted = true;
+        const char *start = p++;
+        while (*p != '\0' && std::strchr("-+ #0", *p))
+            ++p;
+        long width = 0;
+        if (!ReadFieldNumber(p, width)) return std::nullopt;
+        const char *point = nullptr;
+        if (*p == '.') {
+            point = p++;
+            if (!ReadFieldNumber(p, checked.precision)) return std::nullopt;
+        }
+        const char *modifier = (*p == 'l' || *p == 'L') ? p++ : nullptr;
+        if (*p != 'f' && *p != 'F') return std::nullopt;
+        const char *letter = p++;
+
+        const std::size_t base = checked.text.size();
+        checked.text.append(start,
+                            static_cast<std::size_t>((modifier ? modifier : letter) - start));
+        if (modifier && *modifier == 'l') checked.text += 'l';
+        checked.tail = point ? base + static_cast<std::size_t>(point - start) : checked.text.size();
+        checked.text += *letter;
+    }
+    if (!converted) return std::nullopt;
+    return checked;
+}
+
+// The decimals the conversion writes: its precision, six without one.
+long Decimals(const TimeFormat &checked) {
+    return checked.precision < 0 ? 6 : checked.precision;
+}
+
+// Field width of the seconds: two digits before the point, plus the point and the decimals.
+unsigned SecondsWidth(long decimals) {
+    return decimals > 0 ? static_cast<unsigned>(decimals) + 3 : 2;
 }
 
 bool Fits(int length, std::size_t size) {
@@ -187,7 +249,7 @@ int sprintt(char *buffer, double seconds) {
     if (!(magnitude < kFieldLimit * 60.0)) return std::sprintf(buffer, "%.1e", seconds);
     double minutes = 0.0;
     double rest = 0.0;
-    SplitMinutes(magnitude, "%.1f", minutes, rest);
+    SplitMinutes(magnitude, 1, minutes, rest);
     const double hours = std::floor(minutes / 60.0);
     char hoursField[16];
     std::snprintf(hoursField, sizeof hoursField, "%s%.0f", seconds < 0.0 ? "-" : "", hours);
@@ -199,46 +261,60 @@ int sprintt(char *buffer, unsigned long hundredths) {
                         (hundredths / 6000) % 60, (hundredths % 6000) / 100, hundredths % 100);
 }
 
-int sprintmt(char *buffer, const char *format, double seconds) {
-    if (seconds <= -60.0) {
-        buffer[0] = '-';
-        const int written = sprintmt(buffer + 1, format, -seconds);
-        if (written < 0) buffer[0] = '\0';
-        return written < 0 ? written : written + 1;
-    }
-    if (!(seconds >= 60.0 && seconds < kFieldLimit * 3600.0)) {
+namespace {
+
+int MinuteTime(char *buffer, const TimeFormat &checked, double seconds) {
+    const char *format = checked.text.c_str();
+    // Below a minute and beyond the fields the caller's format writes the time, sign and all.
+    const double magnitude = std::fabs(seconds);
+    if (!(magnitude >= 60.0 && magnitude < kFieldLimit * 3600.0)) {
         return std::sprintf(buffer, format, seconds);
     }
 
     // The built formats live in fixed-size locals: a tail that does not fit is refused.
-    const char *tail = FormatTail(format);
+    const char *tail = format + checked.tail;
     char secondsFormat[24];
-    if (!Fits(
-            std::snprintf(secondsFormat, sizeof secondsFormat, "%%0%u%s", SecondsWidth(tail), tail),
-            sizeof secondsFormat)) {
+    if (!Fits(std::snprintf(secondsFormat, sizeof secondsFormat, "%%0%u%s",
+                            SecondsWidth(Decimals(checked)), tail),
+              sizeof secondsFormat)) {
         return Refused(buffer);
     }
     double minutes = 0.0;
     double rest = 0.0;
-    SplitMinutes(seconds, secondsFormat, minutes, rest);
+    SplitMinutes(magnitude, Decimals(checked), minutes, rest);
     const double wholeHours = std::floor(minutes / 60.0);
     // A carry just below the limit can make the hours 2^32, which the field cannot hold.
     if (wholeHours >= kFieldLimit) return std::sprintf(buffer, format, seconds);
     const auto hours = static_cast<unsigned>(wholeHours);
     const auto minutesLeft = static_cast<unsigned>(minutes - 60.0 * wholeHours);
 
+    // A negative time is its magnitude with a minus sign in front.
+    char *out = buffer;
+    if (seconds < 0.0) *out++ = '-';
+    int written = 0;
     if (hours == 0) {
         char built[20];
         if (!Fits(std::snprintf(built, sizeof built, "%%u:%s", secondsFormat), sizeof built)) {
             return Refused(buffer);
         }
-        return std::sprintf(buffer, built, minutesLeft, rest);
+        written = std::sprintf(out, built, minutesLeft, rest);
+    } else {
+        char built[32];
+        if (!Fits(std::snprintf(built, sizeof built, "%%u:%%02u:%s", secondsFormat),
+                  sizeof built)) {
+            return Refused(buffer);
+        }
+        written = std::sprintf(out, built, hours, minutesLeft, rest);
     }
-    char built[32];
-    if (!Fits(std::snprintf(built, sizeof built, "%%u:%%02u:%s", secondsFormat), sizeof built)) {
-        return Refused(buffer);
-    }
-    return std::sprintf(buffer, built, hours, minutesLeft, rest);
+    return written < 0 ? written : written + static_cast<int>(out - buffer);
+}
+
+} // namespace
+
+int sprintmt(char *buffer, const char *format, double seconds) {
+    const std::optional<TimeFormat> checked = CheckTimeFormat(format);
+    if (!checked) return Refused(buffer);
+    return MinuteTime(buffer, *checked, seconds);
 }
 
 int sprintmp(char *buffer, const char *path, int width) {

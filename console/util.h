@@ -51,18 +51,23 @@ int sprintt(char *buffer, double seconds);
 int sprintt(char *buffer, unsigned long hundredths);
 
 // A time in seconds with the caller's number format below a minute, and turned into
-// minutes or hours from 60 s on. `format` has one floating conversion for a double, e.g.
-// "%.2lfs": 45.5 gives "45.50s", 125.5 "2:05.50s", 3725.25 "1:02:05.25s".
+// minutes or hours from 60 s on. `format` is literal text ("%%" included) with exactly one
+// conversion for a double of the f or F kind: flags, a width and a precision of at most
+// 999999999, "l" or "L" (the value is formatted as the double it is), e.g. "%.2lfs": 45.5
+// gives "45.50s", 125.5 "2:05.50s", 3725.25 "1:02:05.25s". Any other format ("%e", "%g",
+// "%s", "%n", "%*f", a second conversion, none at all) is refused for every time: the
+// buffer gets the empty text and the result is -1.
 // - Below 60 s (and for NaN, infinities and times of 2^32 hours or more) the format is used
-//   unchanged.
-// - From 60 s on the format's tail (from its first ".", else its first "f", else its first
-//   "F", else all of it) formats the seconds, zero-padded to two digits plus the point and
-//   the decimals that the tail's precision asks for; a width before the point is dropped.
+//   as it is.
+// - From 60 s on the format's tail (from the conversion's precision point, else from its
+//   conversion letter, to the end) formats the seconds, zero-padded to two digits before the
+//   point; text before the tail, the conversion's flags and width included, is dropped.
 //   Seconds that the tail rounds up to 60 carry into the minutes (119.996 gives "2:00.00s").
-// - A negative time from -60 s on is written as its magnitude with a minus sign in front.
+//   "%lf" at 125.5 gives "2:05.500000".
+// - A negative time from -60 s on is written as its magnitude with a minus sign in front
+//   (in the minutes and hours forms only: "%+.0f" at -infinity is "-inf").
 // - The minutes form has room for a tail of 13 characters, the hours form for 20 (less when
-//   the precision has more than one digit). A longer tail is refused: the buffer gets the
-//   empty text and the result is -1.
+//   the precision is above 6). A longer tail is refused as above.
 int sprintmt(char *buffer, const char *format, double seconds);
 
 // ---- Path shortening ------------------------------------------------------------------------

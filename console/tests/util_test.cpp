@@ -247,7 +247,7 @@ INSTANTIATE_TEST_SUITE_P(
         MinuteTimeCase{"%.2lfs", 360000.0, "100:00:00.00s"},
         // The caller's width is not carried; no point gives the tail "f" and width 2.
         MinuteTimeCase{"%8.2lf", 30.0, "   30.00"}, MinuteTimeCase{"%8.2lf", 125.5, "2:05.50"},
-        MinuteTimeCase{"%lf", 125.5, "2:5.500000"}, MinuteTimeCase{"%.0lf s", 125.0, "2:05 s"},
+        MinuteTimeCase{"%lf", 125.5, "2:05.500000"}, MinuteTimeCase{"%.0lf s", 125.0, "2:05 s"},
         MinuteTimeCase{"%.0lf s", 125.4, "2:05 s"},
         // A remainder rounded up to 60 carries into the minutes and hours.
         MinuteTimeCase{"%.2lfs", 119.996, "2:00.00s"},
@@ -260,7 +260,32 @@ INSTANTIATE_TEST_SUITE_P(
         // Negative times from a minute on mirror positive ones.
         MinuteTimeCase{"%.2lfs", -125.5, "-2:05.50s"},
         MinuteTimeCase{"%.2lfs", -3725.25, "-1:02:05.25s"},
-        MinuteTimeCase{"%.2lfs", -kInf, "-infs"}));
+        MinuteTimeCase{"%.2lfs", -kInf, "-infs"},
+        // The default precision pads the seconds to two digits as a spelled-out one does.
+        MinuteTimeCase{"%fs", 3725.25, "1:02:05.250000s"},
+        MinuteTimeCase{"%F", 60.5, "1:00.500000"},
+        // The tail starts at the conversion, whatever letters and points the text holds.
+        MinuteTimeCase{"after %fs", 125.5, "2:05.500000s"},
+        MinuteTimeCase{"after %fs", 5.0, "after 5.000000s"},
+        MinuteTimeCase{"f%f", 125.5, "2:05.500000"},
+        MinuteTimeCase{"%fs.", 3725.25, "1:02:05.250000s."},
+        MinuteTimeCase{"v. %.1f", 3725.3, "1:02:05.3"},
+        // Literal percent signs, flags and "L" (the value stays a double).
+        MinuteTimeCase{"100%% in %.1fs", 30.0, "100% in 30.0s"},
+        MinuteTimeCase{"100%% in %.1fs", 125.5, "2:05.5s"},
+        MinuteTimeCase{"%.1f%%", 125.5, "2:05.5%"}, MinuteTimeCase{"%+8.1f", -5.5, "    -5.5"},
+        MinuteTimeCase{"%+.1f", -3725.3, "-1:02:05.3"}, MinuteTimeCase{"%.1Lf", 5.5, "5.5"},
+        MinuteTimeCase{"%.1Lfs", 125.5, "2:05.5s"},
+        // Found by fuzzing: without a point the tail starts at the letter, "L" or not.
+        MinuteTimeCase{"%Lf.3s", 125.5, "2:05.500000.3s"},
+        // Found by fuzzing: digits after the number are text, not part of the seconds that
+        // decide a carry ("%.f0" at 100 s gave "2:000").
+        MinuteTimeCase{"%.f0", 100.0, "1:400"}, MinuteTimeCase{"%.0fe9 s", 125.0, "2:05e9 s"},
+        // Beyond the fields a negative time keeps the caller's sign and flags, with no second
+        // minus sign before them (found by fuzzing: "-+inf").
+        MinuteTimeCase{"%+.0f", -kInf, "-inf"},
+        MinuteTimeCase{"% .1fs", -1e20, "-100000000000000000000.0s"},
+        MinuteTimeCase{"%+.2lfs", -(4294967296.0 * 3600 - 0.002), "-15461882265600.00s"}));
 
 TEST(MinuteTimeTail, LongestTailsThatFitAreUsedWhole) {
     char buffer[128];
@@ -292,6 +317,48 @@ TEST(MinuteTimeTail, TooLongTailIsRefusedWithAnEmptyText) {
     // Below a minute the caller's format is used as it is, whatever its length.
     char buffer[256];
     EXPECT_EQ(sprintmt(buffer, longTail.c_str(), 1.0), 204);
+}
+
+TEST(MinuteTimeFormat, FormatsWithoutOneFloatConversionAreRefusedForEveryTime) {
+    // Each would read an argument never passed, write through one ("%n"), or build such a
+    // format from its tail ("sec %g" became "%02sec %g", "n%g" became "%n").
+    const char *formats[] = {"sec %g",
+                             "n%g",
+                             "s%G",
+                             "%e",
+                             "%g",
+                             "%a",
+                             "%s",
+                             "%n",
+                             "%d",
+                             "%p",
+                             "%*f",
+                             "%.*f",
+                             "%f %f",
+                             "%f%n",
+                             "no number",
+                             "",
+                             "%",
+                             "%.2lfs%",
+                             "%hf",
+                             "%llf",
+                             "%5",
+                             "%.2",
+                             "%'f",
+                             "%1$f",
+                             "%.1000000000f",
+                             "%1000000000f"};
+    const double times[] = {0.0, 5.0, -30.0, 59.99, 60.0, 125.5, 3725.25, -3725.25, kNaN, 1e20};
+    for (const char *format : formats) {
+        for (double seconds : times) {
+            char buffer[64];
+            std::memset(buffer, '#', sizeof buffer);
+            EXPECT_EQ(sprintmt(buffer, format, seconds), -1) << '"' << format << "\" " << seconds;
+            // No partial text either: only the terminator is written.
+            EXPECT_EQ(std::string(buffer, 2), std::string("\0#", 2))
+                << '"' << format << "\" " << seconds;
+        }
+    }
 }
 
 // ---- sprintmp and sprintp -------------------------------------------------------------------
