@@ -434,7 +434,29 @@ void Session::Bytes::take(std::size_t count) {
 void Session::emit(const char *bytes, std::size_t size) {
     out_.append(bytes, size);
     cursor_.advance(bytes, size, platform_.columns(), charset_.utf8);
+    if (echoOnOutput_) noteRow(bytes, size);
     if (out_.size() >= kFlushAt) flush();
+}
+
+void Session::noteRow(const char *bytes, std::size_t size) {
+    // Longer than any prompt: a row that long is not worth keeping.
+    constexpr std::size_t kLongestRow = 1024;
+    std::size_t from = size;
+    while (from > 0 && bytes[from - 1] != '\n')
+        --from;
+    if (from > 0) {
+        row_.clear();
+        rowKnown_ = true;
+    }
+    if (!rowKnown_) return;
+    const bool movesBack = std::memchr(bytes + from, '\r', size - from) != nullptr ||
+                           std::memchr(bytes + from, '\b', size - from) != nullptr;
+    if (movesBack || row_.size() + (size - from) > kLongestRow) {
+        row_.clear();
+        rowKnown_ = false;
+        return;
+    }
+    row_.append(bytes + from, size - from);
 }
 
 void Session::control(const char *sequence) {
@@ -482,6 +504,8 @@ void Session::gotoxy(int x, int y) {
     if (columns > 0 && x > columns) x = columns;
     // Where the cursor is already: nothing, and a deferred wrap stays deferred.
     if (x == cursor_.x && y == cursor_.y) return;
+    row_.clear();
+    rowKnown_ = false;
     if (outputIsTerminal_) {
         char sequence[48];
         if (y != cursor_.y) {
@@ -602,13 +626,38 @@ void Session::unecho(const Cursor &from, std::size_t characters) {
     }
 }
 
-Session::Line Session::editLine(std::string &line) {
+// The rows the reply stood on no longer show it: the shell wrote below them while the
+// program was stopped, or a resize rewrapped them. The prompt's row and the reply so far are
+// drawn afresh on a row of their own, so that what shows is what Enter takes, and erasing
+// goes back to where each character stands now.
+void Session::showReplyAgain(unsigned events, const std::string &prompt, const std::string &line,
+                             std::vector<Mark> &marks) {
+    if (!echoOnOutput_) {
+        // The input terminal's rows are not followed, and "\b \b" never leaves a row: only
+        // a stop moves the reply away from the cursor.
+        if (events & kResumed) {
+            platform_.writeEcho("\r", 1);
+            platform_.writeEcho(line.data(), line.size());
+        }
+        return;
+    }
+    if (events & kResumed)
+        emit("\r", 1); // the shell left the cursor at the start of a row below its lines
+    else if (cursor_.x != 1 || cursor_.wrapPending)
+        emit("\n", 1);
+    control("\x1b[J"); // what a rewrap moved below the cursor
+    emit(prompt.data(), prompt.size());
+    for (std::size_t i = 0; i < marks.size(); ++i) {
+        const std::size_t end = i + 1 < marks.size() ? marks[i + 1].byte : line.size();
+        marks[i].at = cursor_;
+        emit(line.data() + marks[i].byte, end - marks[i].byte);
+    }
+    flush();
+}
+
+Session::Line Session::editLine(std::string &line, const std::string &prompt) {
     flush();
     const Platform::EditKeys keys = platform_.editKeys();
-    struct Mark {
-        std::size_t byte; // where the character starts in `line`
-        Cursor at;        // where its echo started
-    };
     line.clear();
     std::vector<Mark> marks;
     auto eraseFrom = [&](std::size_t first) {
@@ -620,6 +669,9 @@ Session::Line Session::editLine(std::string &line) {
     for (;;) {
         int key;
         if (!takeKey(key, true)) return Line::Ended;
+        // Noticed at the next key: the wait for it is not woken by the terminal's signals.
+        if (const unsigned events = platform_.takeEvents())
+            showReplyAgain(events, prompt, line, marks);
         if (key & kExtended) continue;
         if (key == '\r' || key == '\n') {
             echo("\n", 1);
@@ -687,11 +739,17 @@ Reply Session::pipedLine(std::string &line) {
 
 // The reply line without the blanks around it, or Reply::Abandoned.
 Reply Session::readLine(std::string &line) {
+    if (!inputIsTerminal_) {
+        flush();
+        return pipedLine(line);
+    }
+    // A resize or resume before the prompt reaches the terminal leaves it whole.
+    platform_.takeEvents();
     flush();
-    if (!inputIsTerminal_) return pipedLine(line);
+    const std::string prompt = rowKnown_ ? row_ : std::string();
     // A line of blanks answers nothing: the prompt waits for the next line.
     for (;;) {
-        if (editLine(line) != Line::Typed) return Reply::Abandoned;
+        if (editLine(line, prompt) != Line::Typed) return Reply::Abandoned;
         trimBlanks(line);
         if (!line.empty()) return Reply::Line;
     }

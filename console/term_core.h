@@ -132,14 +132,22 @@ private:
         void take(std::size_t count);
     };
     enum class Line { Typed, Cancelled, Ended };
+    // A character of a reply being typed: where it starts in the line, where its echo began.
+    struct Mark {
+        std::size_t byte;
+        Cursor at;
+    };
 
     void emit(const char *bytes, std::size_t size); // text: buffered and followed
+    void noteRow(const char *bytes, std::size_t size);
     void control(const char *sequence);             // terminal control: buffered only
     Bytes &keySource() { return inputIsTerminal_ ? raw_ : text_; }
     bool takeKey(int &key, bool wait);
     bool peekKey(bool wait);
     Reply readLine(std::string &line);
-    Line editLine(std::string &line);
+    Line editLine(std::string &line, const std::string &prompt);
+    void showReplyAgain(unsigned events, const std::string &prompt, const std::string &line,
+                        std::vector<Mark> &marks);
     Reply pipedLine(std::string &line);
     void echo(const char *bytes, std::size_t size);
     void unecho(const Cursor &from, std::size_t columns);
@@ -153,6 +161,10 @@ private:
 
     std::string out_;
     Cursor cursor_;
+    // The text of the cursor's row, when it is known: from a line end on, only text that
+    // moves the cursor forward. A reply shows it again as its prompt.
+    std::string row_;
+    bool rowKnown_ = true;
 
     Bytes raw_;  // terminal: keys typed but not read yet
     Bytes text_; // input that is not a terminal: one stream for keys and replies

@@ -10,6 +10,7 @@
 #include <functional>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include <signal.h>
 #include <sys/wait.h>
@@ -249,6 +250,115 @@ TEST(ConsoleOnTerminal, EndOfFileKeyAtAPromptAbandonsTheCommand) {
               "Ch X: 1.0000    Ch Y: 1.0000\n"
               "Program finished")
         << shown;
+}
+
+// The rows of the screen.
+std::vector<std::string> rowsOf(const std::string &screen) {
+    std::vector<std::string> rows;
+    std::size_t from = 0;
+    for (;;) {
+        const std::size_t end = screen.find('\n', from);
+        rows.push_back(screen.substr(from, end - from));
+        if (end == std::string::npos) return rows;
+        from = end + 1;
+    }
+}
+
+// Waits until the program reads keys again (the terminal echoes nothing), so that keys
+// typed from then on reach it and not the terminal's own echo.
+bool waitForKeys(TmuxScreen &s) {
+    const auto end = std::chrono::steady_clock::now() + ptytest::kPatience;
+    while (s.settings().c_lflag & ECHO) {
+        if (std::chrono::steady_clock::now() > end) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return true;
+}
+
+// Stops the program with Ctrl-Z and resumes it with fg, waiting until it reads keys again.
+void stopAndResume(TmuxScreen &s) {
+    s.keys({"C-z"});
+    ASSERT_TRUE(s.waitFor("Stopped")) << s.screen();
+    ASSERT_TRUE(s.waitFor("sh> ")) << s.screen();
+    s.type("fg\n");
+    ASSERT_TRUE(waitForKeys(s)) << s.screen();
+}
+
+// A reply typed before Ctrl-Z and fg is shown again with its prompt below the shell's lines
+// at the next key, so that the screen shows what Enter takes: `1`, stop, `1h` is 11h, refused
+// as a channel; and Backspace erases there.
+TEST(ConsoleOnTerminal, ReplyTypedBeforeAStopIsShownAgainAfterIt) {
+    TempDir dir;
+    TmuxScreen::Options options{80, 40, simulatedAdapter(dir)};
+    options.env.insert(options.env.end(), {"PS1=sh> ", "ENV="});
+    TmuxScreen s({"sh", "-i"}, options);
+    ASSERT_TRUE(s.waitFor("sh>")) << s.screen();
+    s.type("'" + kConsole + "' -q\n");
+    ASSERT_TRUE(waitForKeys(s)) << s.screen();
+
+    s.type("T");
+    ASSERT_TRUE(s.waitFor(kChannelPrompt)) << s.screen();
+    s.type("1");
+    stopAndResume(s);
+    answer(s, "1h");
+    ASSERT_TRUE(s.waitFor("Wrong value specified!")) << s.screen();
+
+    s.type("T");
+    s.type("0");
+    ASSERT_TRUE(s.waitFor(std::string(kChannelPrompt) + " 0")) << s.screen();
+    stopAndResume(s);
+    s.keys({"BSpace"});
+    answer(s, "1");
+    ASSERT_TRUE(s.waitFor("(0.001V-5.000V):")) << s.screen();
+    answer(s, "2.5");
+    s.type("t");
+    ASSERT_TRUE(s.waitFor("Ch Y: 2.500V")) << s.screen();
+
+    // Each reply stands, with its prompt, below the shell's "fg" and is what was taken.
+    const std::vector<std::string> rows = rowsOf(s.screen());
+    auto rowOf = [&](const std::string &text, std::size_t after) {
+        for (std::size_t i = after; i < rows.size(); ++i)
+            if (rows[i] == text) return i;
+        return rows.size();
+    };
+    const std::size_t firstFg = rowOf("sh> fg", 0);
+    const std::size_t refused = rowOf("Enter the channel number (X=0, Y=1): 11h", firstFg);
+    ASSERT_LT(refused + 1, rows.size()) << s.screen();
+    EXPECT_EQ(rows[refused + 1], "Wrong value specified!") << s.screen();
+    const std::size_t secondFg = rowOf("sh> fg", refused);
+    const std::size_t taken = rowOf("Enter the channel number (X=0, Y=1): 1", secondFg);
+    ASSERT_LT(taken + 2, rows.size()) << s.screen();
+    EXPECT_EQ(rows[taken + 1], "Enter the new threshold in V (0.001V-5.000V): 2.5") << s.screen();
+    EXPECT_EQ(rows[taken + 2], "Ch X: 0.100V    Ch Y: 2.500V") << s.screen();
+}
+
+// A window made narrower rewraps a long reply; the next key draws prompt and reply afresh
+// below, and Backspace erases one character at a time there, across the row it wraps onto.
+TEST(ConsoleOnTerminal, ReplyRewrappedByAResizeIsShownAgainBelow) {
+    TempDir dir;
+    TmuxScreen s({kConsole, "-q"}, {80, 40, simulatedAdapter(dir)});
+    ASSERT_TRUE(waitForKeys(s)) << s.screen();
+    s.type("T");
+    answer(s, "1");
+    const std::string prompt = "Enter the new threshold in V (0.001V-5.000V): ";
+    ASSERT_TRUE(s.waitFor(prompt.substr(0, prompt.size() - 1))) << s.screen();
+    const std::string reply = "1.5" + std::string(40, '0'); // wraps in 80 columns
+    s.type(reply);
+    ASSERT_TRUE(s.waitFor(std::string(10, '0'))) << s.screen();
+    s.resize(60, 40);
+    s.keys(std::vector<std::string>(41, "BSpace"));
+    answer(s, "5");
+    s.type("t");
+    ASSERT_TRUE(s.waitFor("Ch Y: 1.500V")) << s.screen();
+
+    const std::vector<std::string> rows = rowsOf(s.screen());
+    const auto last = std::find(rows.begin(), rows.end(), "Ch X: 0.100V    Ch Y: 1.500V");
+    ASSERT_GE(last - rows.begin(), 3) << s.screen();
+    EXPECT_EQ(*(last - 1), prompt + "1.5") << s.screen();
+    // Above it the old rows as the resize rewrapped them, untouched.
+    const std::string whole = prompt + reply;
+    EXPECT_EQ(*(last - 3), whole.substr(0, 60)) << s.screen();
+    EXPECT_EQ(*(last - 2), whole.substr(60)) << s.screen();
 }
 
 struct WayOut {

@@ -269,6 +269,17 @@ void TmuxScreen::type(const std::string &text) {
 
 void TmuxScreen::resize(int columns, int rows) {
     tmux({"resize-window", "-x", std::to_string(columns), "-y", std::to_string(rows)});
+    // tmux sets the pane's size a little later; the program is signalled when it does.
+    const auto end = Clock::now() + kPatience;
+    for (;;) {
+        winsize size{};
+        const int fd = open(display("#{pane_tty}").c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK);
+        const bool read = fd >= 0 && ioctl(fd, TIOCGWINSZ, &size) == 0;
+        if (fd >= 0) close(fd);
+        if (read && size.ws_col == columns && size.ws_row == rows) return;
+        if (Clock::now() >= end) throw std::runtime_error("the pane's terminal was not resized");
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
 }
 
 std::string TmuxScreen::capturePane(bool history) {

@@ -119,7 +119,8 @@ public:
     // Types text literally, character by character.
     void type(const std::string &text);
     // Changes the window's size, as a user dragging its edge would: the program gets
-    // SIGWINCH, and tmux rewraps what the screen shows.
+    // SIGWINCH, and tmux rewraps what the screen shows. Returns once the pane's terminal has
+    // the new size, so the signal is sent before any key typed afterwards.
     void resize(int columns, int rows);
 
     // The visible rows, each without trailing blanks, joined by "\n".

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstdarg>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -336,6 +337,8 @@ public:
     struct Chunk {
         uint32_t at;
         std::string bytes;
+        unsigned events = 0; // noted just before the bytes arrive
+        int width = 0;       // the window's new width, 0: unchanged
     };
 
     bool inputTerminal = true;
@@ -355,6 +358,13 @@ public:
     unsigned events = 0; // noted as the system would, taken by the layer
 
     void type(const std::string &bytes, uint32_t at = 0) { input.push_back({at, bytes}); }
+    // A resize or resume while the layer waits for keys, then `bytes` typed.
+    void resize(int columns, const std::string &bytes, uint32_t at) {
+        input.push_back({at, bytes, kResized, columns});
+    }
+    void resume(const std::string &bytes, uint32_t at) {
+        input.push_back({at, bytes, kResumed, 0});
+    }
 
     bool inputIsTerminal() override { return inputTerminal; }
     bool outputIsTerminal() override { return outputTerminal; }
@@ -400,6 +410,8 @@ public:
 
 private:
     Input deliver(std::string &into) {
+        events |= input.front().events;
+        if (input.front().width > 0) width = input.front().width;
         into += input.front().bytes;
         input.pop_front();
         return Input::Data;
@@ -631,6 +643,81 @@ TEST_F(Layer, BackspaceMovesBackToTheErasedCharacterAndClears) {
     EXPECT_NE(platform.written.find("\x1b[1A\x1b[10G\x1b[J"), std::string::npos)
         << platform.written;
     EXPECT_EQ(session().wherey(), 2);
+}
+
+// After a stop the reply typed so far stands above the shell's lines: the next key shows the
+// prompt's row and the reply again where the shell left the cursor, at the start of a row.
+// The prompt is the text of its row, when only text was written there.
+TEST_F(Layer, ReplyIsShownAgainAfterAResume) {
+    const struct {
+        const char *what;
+        std::function<void(Session &)> prompt;
+        const char *shownAgain;
+    } cases[] = {
+        {"prompt after a line end", [](Session &s) { print(s, "Heading\nTau? "); }, "Tau? "},
+        {"prompt on a row written over", [](Session &s) { print(s, "Tau? 12\rTau? "); }, ""},
+        {"prompt after a cursor movement",
+         [](Session &s) {
+             print(s, "Tau? ");
+             s.gotoxy(1, 1);
+             s.gotoxy(6, 1);
+         },
+         ""},
+    };
+    for (const auto &c : cases) {
+        ScriptedPlatform p;
+        Session s(p);
+        c.prompt(s);
+        s.flush();
+        const std::size_t before = p.written.size();
+        p.type("1", 0);
+        p.resume("1h\r", 10);
+        char line[16];
+        EXPECT_EQ(s.readReply(line, sizeof line), Reply::Line) << c.what;
+        EXPECT_STREQ(line, "11h") << c.what;
+        EXPECT_EQ(p.written.substr(before), std::string("1\r\x1b[J") + c.shownAgain + "11h\n")
+            << c.what;
+    }
+}
+
+// A resize or resume before the prompt reaches the terminal leaves the prompt as it is.
+TEST_F(Layer, EventsBeforeTheReplyDrawNothingAgain) {
+    print(session(), "Tau? ");
+    platform.events = kResized | kResumed;
+    platform.type("5\r");
+    EXPECT_EQ(reply(), "[5]");
+    EXPECT_EQ(platform.written, "Tau? 5\n");
+}
+
+// A resize may rewrap the reply: it is drawn afresh on the row below, and Backspace goes back
+// to where each character stands in the new drawing, not where the old one had it.
+TEST_F(Layer, BackspaceAfterAResizeErasesWhereTheReplyNowStands) {
+    platform.width = 10;
+    print(session(), "Enter: ");           // 7 columns
+    platform.type("abcd", 0);              // "d" wraps onto the second row
+    platform.resize(20, "\x7f\x7f\r", 10); // the whole of "Enter: abcd" fits a row
+    EXPECT_EQ(reply(), "[ab]");
+    EXPECT_EQ(platform.written, "Enter: abcd"
+                                "\n\x1b[JEnter: abcd"
+                                "\x1b[11G\x1b[J"
+                                "\x1b[10G\x1b[J\n");
+    EXPECT_EQ(session().wherey(), 4);
+}
+
+// With the echo on the input terminal, a stop moves the reply to a row of its own there;
+// a resize of the output changes nothing on it.
+TEST_F(Layer, EchoElsewhereIsShownAgainAfterAResumeOnly) {
+    platform.outputTerminal = false;
+    platform.echoShared = false;
+    print(session(), "Tau? ");
+    platform.type("1", 0);
+    platform.resize(40, "2", 10);
+    platform.resume("\x7f"
+                    "3\r",
+                    20);
+    EXPECT_EQ(reply(), "[13]");
+    EXPECT_EQ(platform.echoed, "12\r12\b \b3\n");
+    EXPECT_EQ(platform.written, "Tau? ");
 }
 
 TEST_F(Layer, EndOfFileKeyOnAnEmptyReplyEndsOnlyThatReply) {
