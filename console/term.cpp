@@ -497,6 +497,7 @@ bool Session::peekKey(bool wait) {
     for (;;) {
         Bytes &source = keySource();
         int timeout = wait ? -1 : 0;
+        undecidedMs_ = -1;
         if (!source.empty()) {
             const auto *bytes = reinterpret_cast<const unsigned char *>(source.begin());
             DecodedKey d = decodeKey(bytes, source.size(), ended_);
@@ -504,10 +505,12 @@ bool Session::peekKey(bool wait) {
                 const bool loneEsc = source.size() == 1 || (source.size() == 2 && bytes[1] == kEsc);
                 const uint32_t limit = loneEsc ? kLoneEscWaitMs : kSequenceWaitMs;
                 const uint32_t waited = platform_.clockMs() - lastArrival_;
-                if (waited >= limit)
+                if (waited >= limit) {
                     d = decodeKey(bytes, source.size(), true);
-                else if (wait)
-                    timeout = static_cast<int>(limit - waited);
+                } else {
+                    undecidedMs_ = static_cast<int>(limit - waited);
+                    if (wait) timeout = undecidedMs_;
+                }
             }
             if (d.kind == DecodedKey::Key) {
                 peeked_ = d.key;
@@ -547,6 +550,13 @@ int Session::kbhit() {
     flush();
     if (second_ >= 0 || peekKey(false)) return 1;
     return ended_ ? 1 : 0;
+}
+
+void Session::waitKey() {
+    if (kbhit()) return;
+    // An Esc that may still begin a sequence becomes a key when its wait is over, without
+    // new input: wake up then.
+    platform_.waitForInput(undecidedMs_);
 }
 
 int Session::getch() {
@@ -759,6 +769,9 @@ int kbhit() {
 }
 int getch() {
     return session().getch();
+}
+void waitKey() {
+    session().waitKey();
 }
 Reply readInt(int &value) {
     return session().readInt(value);

@@ -86,6 +86,12 @@ int kbhit();
 // The next key code 0 to 255, waiting for one if need be; kEndOfInput once input has ended.
 int getch();
 
+// Waits, without using the processor, until kbhit() may report a key (or the end of the
+// input) or a signal the layer handles (a resize, a resumption) has arrived; returns at once
+// when kbhit() would be non-zero. Reads no key: the caller asks kbhit() again. For loops that
+// have nothing to do until a key comes; loops with work of their own poll with kbhit().
+void waitKey();
+
 // Replies to prompts. On Reply::Value the variable holds the converted value; otherwise it
 // is untouched: NoValue when the input holds no number there (nothing but the leading white
 // space is consumed, as with scanf), End when the input ended first, or, on a terminal,

@@ -92,6 +92,7 @@ public:
     void clreol();
     int kbhit();
     int getch();
+    void waitKey();
     Reply readInt(int &value);
     Reply readFloat(float &value);
     Reply readWord(char *buffer, std::size_t size);
@@ -139,6 +140,7 @@ private:
     Bytes text_; // replies' text; when input is not a terminal, the whole input stream
     bool ended_ = false;
     uint32_t lastArrival_ = 0; // clock of the last bytes read, for sequences
+    int undecidedMs_ = -1;     // how long peekKey() still waits for the rest of a sequence
     int peeked_ = -1;          // a key decoded by kbhit(), its bytes still in keySource()
     std::size_t peekedUsed_ = 0;
     int second_ = -1; // the second code of an extended key after getch() gave the 0
