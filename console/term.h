@@ -6,9 +6,9 @@
 //
 // Output. printf() and cprintf() write into one buffer, so both reach the screen in program
 // order. The buffer goes out in one write before the program waits or polls (kbhit, getch,
-// Sleep, the reply readers), at exit, and, when standard output is a terminal, after every
-// call whose text holds a line end. A monitor cycle that ends with kbhit() thus reaches the
-// terminal in one write. The layer follows what it has written (tabs to the next multiple of
+// waitKey, Sleep, the reply readers), at exit, and, when standard output is a terminal,
+// after every call whose text holds a line end. A monitor cycle that ends with kbhit() thus
+// reaches the terminal in one write. The layer follows what it has written (tabs to the next multiple of
 // 8, line ends, carriage returns, wrap at the terminal's width, followed through resizes), so
 // wherex(), wherey() and gotoxy() agree with the screen without asking the terminal. When
 // standard output is not a terminal, text is written as it is, cursor movement and clearing
