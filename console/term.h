@@ -8,11 +8,11 @@
 // order. The buffer goes out in one write before the program waits or polls (kbhit, getch,
 // waitKey, Sleep, the reply readers), at exit, and, when standard output is a terminal,
 // after every call whose text holds a line end. A monitor cycle that ends with kbhit() thus
-// reaches the terminal in one write. The layer follows what it has written (tabs to the next multiple of
-// 8, line ends, carriage returns, wrap at the terminal's width, followed through resizes), so
-// wherex(), wherey() and gotoxy() agree with the screen without asking the terminal. When
-// standard output is not a terminal, text is written as it is, cursor movement and clearing
-// write nothing, and lines never wrap.
+// reaches the terminal in one write. The layer follows what it has written (tabs to the next
+// multiple of 8, line ends, carriage returns, wrap at the terminal's width, followed through
+// resizes), so wherex(), wherey() and gotoxy() agree with the screen without asking the
+// terminal. When standard output is not a terminal, text is written as it is, cursor
+// movement and clearing write nothing, and lines never wrap.
 //
 // Keys. kbhit() and getch() read keys one at a time, without echo and without Enter. A key
 // that sends an escape sequence (cursor, editing and function keys, with Shift, Ctrl or Alt)
