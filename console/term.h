@@ -6,13 +6,13 @@
 //
 // Output. printf() and cprintf() write into one buffer, so both reach the screen in program
 // order. The buffer goes out in one write before the program waits or polls (kbhit, getch,
-// waitKey, Sleep, the reply readers), at exit, and, when standard output is a terminal,
-// after every call whose text holds a line end. A monitor cycle that ends with kbhit() thus
-// reaches the terminal in one write. The layer follows what it has written (tabs to the next
-// multiple of 8, line ends, carriage returns, wrap at the terminal's width, followed through
-// resizes), so wherex(), wherey() and gotoxy() agree with the screen without asking the
-// terminal. When standard output is not a terminal, text is written as it is, cursor
-// movement and clearing write nothing, and lines never wrap.
+// Sleep, the reply readers), at exit, and, when standard output is a terminal, after every
+// call whose text holds a line end. A monitor cycle that ends with kbhit() thus reaches the
+// terminal in one write. The layer follows what it has written (tabs to the next multiple of
+// 8, line ends, carriage returns, wrap at the terminal's width, followed through resizes), so
+// wherex(), wherey() and gotoxy() agree with the screen without asking the terminal. When
+// standard output is not a terminal, text is written as it is, cursor movement and clearing
+// write nothing, and lines never wrap.
 //
 // Keys. kbhit() and getch() read keys one at a time, without echo and without Enter. A key
 // that sends an escape sequence (cursor, editing and function keys, with Shift, Ctrl or Alt)
@@ -86,9 +86,9 @@ int kbhit();
 // The next key code 0 to 255, waiting for one if need be; kEndOfInput once input has ended.
 int getch();
 
-// Waits, without using the processor, until kbhit() may report a key (or the end of the
-// input) or a signal the layer handles (a resize, a resumption) has arrived; returns at once
-// when kbhit() would be non-zero. Reads no key: the caller asks kbhit() again. For loops that
+// Writes out the buffer, then waits, without using the processor, until kbhit() may report
+// a key (or the end of the input) or a signal the layer handles (a resize, a resumption) has
+// arrived; returns at once when kbhit() would be non-zero. Reads no key: the caller asks kbhit() again. For loops that
 // have nothing to do until a key comes; loops with work of their own poll with kbhit().
 void waitKey();
 
