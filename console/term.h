@@ -88,8 +88,9 @@ int getch();
 
 // Writes out the buffer, then waits, without using the processor, until kbhit() may report
 // a key (or the end of the input) or a signal the layer handles (a resize, a resumption) has
-// arrived; returns at once when kbhit() would be non-zero. Reads no key: the caller asks kbhit() again. For loops that
-// have nothing to do until a key comes; loops with work of their own poll with kbhit().
+// arrived; returns at once when kbhit() would be non-zero. Reads no key: the caller asks
+// kbhit() again. For loops that have nothing to do until a key comes; loops with work of
+// their own poll with kbhit().
 void waitKey();
 
 // Replies to prompts. On Reply::Value the variable holds the converted value; otherwise it
