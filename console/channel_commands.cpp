@@ -1,9 +1,9 @@
 // The per-channel settings: a lower-case key reads a setting of both channels, an upper-case
 // key asks for a channel and a new value, checks its range and writes it.
 //
-// Replies are read as scanf's "%d" and "%f" would read them into a variable preset to 0: a
-// reply that holds no number leaves the 0, and what a reply did not use stays for the next
-// one. When the input ends at a prompt, the command ends and sends nothing.
+// A reply that is not one number of its prompt's form is refused like a number out of range;
+// an abandoned prompt (Esc, the end of the input) ends the command. Either way nothing is
+// sent.
 #include "commands.h"
 #include "console.h"
 #include "qvx3.h"
@@ -36,21 +36,6 @@ const char *PolarityName(unsigned polarity) {
     return polarity ? "negative" : "positive";
 }
 
-// The reply readers; false when the input has ended, after closing the prompt's line.
-bool ReadIntReply(int &value) {
-    value = 0;
-    if (term::readInt(value) != term::Reply::End) return true;
-    EndPromptLine();
-    return false;
-}
-
-bool ReadRealReply(float &value) {
-    value = 0.0f;
-    if (term::readFloat(value) != term::Reply::End) return true;
-    EndPromptLine();
-    return false;
-}
-
 // Reads a setting of Ch X and then Ch Y; false after reporting a failure.
 template <typename Getter, typename... Values>
 bool GetBothChannels(Getter get, const char *name, Values (&...values)[2]) {
@@ -64,9 +49,10 @@ bool GetBothChannels(Getter get, const char *name, Values (&...values)[2]) {
 
 bool AskChannel(uint8_t &channel) {
     term::printf("Enter the channel number (X=%d, Y=%d): ", 0, 1);
-    int reply = 0;
-    if (!ReadIntReply(reply)) return false;
-    if (reply < 0 || reply > 1) {
+    int32_t reply = 0;
+    const Entry entry = ReadInteger(reply);
+    if (entry == Entry::Abandoned) return false;
+    if (entry == Entry::Wrong || reply < 0 || reply > 1) {
         term::printf("Wrong value specified!\n");
         return false;
     }
@@ -89,8 +75,9 @@ void SetAmplification() {
     if (!AskChannel(channel)) return;
     term::printf("Enter the new amplification (0-%d): ", static_cast<int>(kMaxGain));
     float gain = 0.0f;
-    if (!ReadRealReply(gain)) return;
-    if (!(gain >= 0.0f && gain < kMaxGain)) {
+    const Entry entry = ReadReal(gain);
+    if (entry == Entry::Abandoned) return;
+    if (entry == Entry::Wrong || !(gain >= 0.0f && gain < kMaxGain)) {
         term::printf("Wrong value specified! The amplification must not be negative and must be "
                      "lower than %d.\n",
                      static_cast<int>(kMaxGain));
@@ -116,9 +103,10 @@ void SetPolarity() {
     uint8_t channel = 0;
     if (!AskChannel(channel)) return;
     term::printf("Enter the channel polarity (positive=0, negative=1): ");
-    int polarity = 0;
-    if (!ReadIntReply(polarity)) return;
-    if (polarity < 0 || polarity > 1) {
+    int32_t polarity = 0;
+    const Entry entry = ReadInteger(polarity);
+    if (entry == Entry::Abandoned) return;
+    if (entry == Entry::Wrong || polarity < 0 || polarity > 1) {
         term::printf("Wrong value specified!\n");
         return;
     }
@@ -150,9 +138,10 @@ void SetLowPass() {
     uint8_t channel = 0;
     if (!AskChannel(channel)) return;
     term::printf("Enter the LPF Beta parameter (%d-%d): ", kMinBeta, kMaxBeta);
-    int beta = 0;
-    if (!ReadIntReply(beta)) return;
-    if (beta < kMinBeta || beta > kMaxBeta) {
+    int32_t beta = 0;
+    const Entry entry = ReadInteger(beta);
+    if (entry == Entry::Abandoned) return;
+    if (entry == Entry::Wrong || beta < kMinBeta || beta > kMaxBeta) {
         term::printf("Wrong value specified! The LPF Beta parameter must be in the range from %d "
                      "to %d.\n",
                      kMinBeta, kMaxBeta);
@@ -186,9 +175,10 @@ void SetHighPass() {
     uint8_t channel = 0;
     if (!AskChannel(channel)) return;
     term::printf("Enter the HPF tau parameter (%d-%d): ", kMinTau, kMaxTau);
-    int tau = 0;
-    if (!ReadIntReply(tau)) return;
-    if (tau < kMinTau || tau > kMaxTau) {
+    int32_t tau = 0;
+    const Entry entry = ReadInteger(tau);
+    if (entry == Entry::Abandoned) return;
+    if (entry == Entry::Wrong || tau < kMinTau || tau > kMaxTau) {
         term::printf("Wrong value specified! The HPF tau parameter must be in the range from %d to "
                      "%d.\n",
                      kMinTau, kMaxTau);
@@ -217,8 +207,9 @@ void SetThreshold() {
     if (!AskChannel(channel)) return;
     term::printf("Enter the new threshold in V (%.3fV-%.3fV): ", kMinThreshold, kMaxThreshold);
     float volts = 0.0f;
-    if (!ReadRealReply(volts)) return;
-    if (!(volts >= kMinThreshold && volts <= kMaxThreshold)) {
+    const Entry entry = ReadReal(volts);
+    if (entry == Entry::Abandoned) return;
+    if (entry == Entry::Wrong || !(volts >= kMinThreshold && volts <= kMaxThreshold)) {
         term::printf("Wrong value specified! The threshold must be between %.3fV and %.3fV.\n",
                      kMinThreshold, kMaxThreshold);
         return;
@@ -243,8 +234,9 @@ void SetDuration() {
     term::printf("Enter the new measurement duration in s (%.3fs-%.3fs): ", kMinDuration,
                  kMaxDuration);
     float seconds = 0.0f;
-    if (!ReadRealReply(seconds)) return;
-    if (!(seconds >= kMinDuration && seconds <= kMaxDuration)) {
+    const Entry entry = ReadReal(seconds);
+    if (entry == Entry::Abandoned) return;
+    if (entry == Entry::Wrong || !(seconds >= kMinDuration && seconds <= kMaxDuration)) {
         term::printf("Wrong value specified! The measurement duration must be between %.3fs and "
                      "%.3fs.\n",
                      kMinDuration, kMaxDuration);

@@ -2,6 +2,9 @@
 
 #include "bxa7.h"
 #include "term.h"
+#include "util.h"
+
+#include <algorithm>
 
 bool g_quietMode = false;
 bool g_debugMode = false;
@@ -12,6 +15,40 @@ void PrintHeading(const char *line) {
 
 void EndPromptLine() {
     if (term::wherex() != 1) term::printf("\n");
+}
+
+namespace {
+
+// The longest reply a number is read from.
+constexpr std::size_t kMaxReplyLength = 255;
+
+template <typename T>
+Entry ReadEntry(int (*convert)(const char *, T &), T &value, std::size_t maxLength) {
+    char line[kMaxReplyLength + 1];
+    switch (term::readReply(line, std::min(maxLength, kMaxReplyLength) + 1)) {
+    case term::Reply::Abandoned:
+        EndPromptLine();
+        return Entry::Abandoned;
+    case term::Reply::TooLong:
+        return Entry::Wrong;
+    case term::Reply::Line:
+    default:
+        return convert(line, value) == 0 ? Entry::Number : Entry::Wrong;
+    }
+}
+
+} // namespace
+
+Entry ReadInteger(int32_t &value) {
+    return ReadEntry(String2Long, value, kMaxReplyLength);
+}
+
+Entry ReadReal(float &value) {
+    return ReadEntry(String2Float, value, kMaxReplyLength);
+}
+
+Entry ReadUnsigned(uint32_t &value, std::size_t maxLength) {
+    return ReadEntry(String2ULong, value, maxLength);
 }
 
 void PrintError(const char *name) {

@@ -5,7 +5,6 @@
 #include "console.h"
 #include "qvx3.h"
 #include "term.h"
-#include "util.h"
 
 namespace {
 
@@ -32,14 +31,11 @@ void ReadSlot() {
 void SetSlot() {
     PrintHeading("Setting the RVL slot number:\n");
     term::printf("Enter the new RVL slot number: ");
-    char word[11]; // "%10s"
-    if (term::readWord(word, sizeof word) == term::Reply::End) {
-        EndPromptLine();
-        return;
-    }
-    // A word that is no number is refused like a number out of range: nothing is sent.
+    // A reply that is no number is refused like a number out of range: nothing is sent.
     uint32_t slot = 0;
-    if (String2ULong(word, slot) != 0 || slot >= 0x100) {
+    const Entry entry = ReadUnsigned(slot, 10);
+    if (entry == Entry::Abandoned) return;
+    if (entry == Entry::Wrong || slot >= 0x100) {
         term::printf("Wrong value specified! The RVL slot number must be lower than 100h (256)\n");
         return;
     }

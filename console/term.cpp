@@ -3,7 +3,6 @@
 #include "term_core.h"
 
 #include <cctype>
-#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -252,7 +251,7 @@ Sequence parseSequence(const unsigned char *bytes, std::size_t size, bool alt) {
 
 } // namespace
 
-DecodedKey decodeKey(const unsigned char *bytes, std::size_t size, bool final) {
+DecodedKey decodeKey(const unsigned char *bytes, std::size_t size, bool final, bool altPrefix) {
     const DecodedKey esc{DecodedKey::Key, kEsc, 1};
     const DecodedKey needMore{DecodedKey::NeedMore, -1, 0};
     // Ctrl-@ (NUL) is 0, 3 on the Windows console; a plain 0 would swallow the next key.
@@ -268,7 +267,8 @@ DecodedKey decodeKey(const unsigned char *bytes, std::size_t size, bool final) {
         at = 2;
         alt = true;
     } else if (bytes[1] != '[' && bytes[1] != 'O') {
-        return esc;
+        // Alt+key: dropped whole, so that it neither ends a monitor nor runs the key's command.
+        return altPrefix ? DecodedKey{DecodedKey::Nothing, -1, 2} : esc;
     }
     const Sequence s = parseSequence(bytes + at, size - at, alt);
     switch (s.state) {
@@ -297,10 +297,6 @@ std::string normalized(const std::string &name) {
     if (out.compare(0, 7, "WINDOWS") == 0) out = "CP" + out.substr(7);
     if (out.compare(0, 3, "IBM") == 0) out = "CP" + out.substr(3);
     return out;
-}
-
-bool isBlank(char c) {
-    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
 }
 
 } // namespace
@@ -369,37 +365,46 @@ void Cursor::moveTo(int column, int row, int columns) {
 
 // ---- Replies -------------------------------------------------------------------------------
 
-std::size_t scanInt(const char *text, std::size_t size, int &value) {
-    std::size_t i = 0;
-    bool negative = false;
-    if (i < size && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
-    if (i >= size || text[i] < '0' || text[i] > '9') return 0;
-    // Saturate instead of wrapping: scanf leaves overflow undefined.
-    const long long limit = negative ? -static_cast<long long>(INT_MIN) : INT_MAX;
-    long long magnitude = 0;
-    for (; i < size && text[i] >= '0' && text[i] <= '9'; ++i) {
-        magnitude = magnitude * 10 + (text[i] - '0');
-        if (magnitude > limit) magnitude = limit;
+namespace {
+
+// The blanks around a reply: space, tab, line ends, vertical tab, form feed.
+bool isBlank(char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+// `line` without the blanks around it.
+void trimBlanks(std::string &line) {
+    std::size_t end = line.size();
+    while (end > 0 && isBlank(line[end - 1]))
+        --end;
+    std::size_t begin = 0;
+    while (begin < end && isBlank(line[begin]))
+        ++begin;
+    line = line.substr(begin, end - begin);
+}
+
+} // namespace
+
+PipedReply takePipedReply(const unsigned char *bytes, std::size_t size, bool final) {
+    const auto *lineEnd = static_cast<const unsigned char *>(std::memchr(bytes, '\n', size));
+    if (lineEnd == nullptr && !final) return {PipedReply::NeedMore, std::string(), 0};
+    const std::size_t length = lineEnd != nullptr ? static_cast<std::size_t>(lineEnd - bytes) : size;
+    if (length == 0 && lineEnd == nullptr) return {PipedReply::End, std::string(), 0};
+    std::string text;
+    for (std::size_t at = 0; at < length;) {
+        // Only the line's own bytes: a sequence never runs on past the line end.
+        const DecodedKey d = decodeKey(bytes + at, length - at, true, false);
+        at += d.used > 0 ? d.used : 1;
+        if (d.kind != DecodedKey::Key || (d.key & kExtended)) continue;
+        if (d.key == kEsc) return {PipedReply::Abandoned, std::string(), at};
+        const char c = static_cast<char>(d.key);
+        if (!isBlank(c) && (d.key < 0x20 || d.key == 0x7F)) continue;
+        text.push_back(c);
     }
-    value = static_cast<int>(negative ? -magnitude : magnitude);
-    return i;
-}
-
-std::size_t scanFloat(const char *text, float &value) {
-    char *end = nullptr;
-    const float converted = std::strtof(text, &end);
-    if (end == text) return 0;
-    value = converted;
-    return static_cast<std::size_t>(end - text);
-}
-
-std::size_t scanWord(const char *text, std::size_t size, char *buffer, std::size_t bufferSize) {
-    std::size_t n = 0;
-    while (n < size && n + 1 < bufferSize && !isBlank(text[n]))
-        ++n;
-    std::memcpy(buffer, text, n);
-    buffer[n] = '\0';
-    return n;
+    const std::size_t used = lineEnd != nullptr ? length + 1 : length;
+    trimBlanks(text);
+    if (text.empty()) return {PipedReply::Blank, std::string(), used};
+    return {PipedReply::Line, text, used};
 }
 
 // ---- The layer -----------------------------------------------------------------------------
@@ -412,6 +417,7 @@ constexpr std::size_t kFlushAt = 64 * 1024;
 Session::Session(Platform &platform)
     : platform_(platform), inputIsTerminal_(platform.inputIsTerminal()),
       outputIsTerminal_(platform.outputIsTerminal()), echoOnOutput_(platform.echoOnOutput()),
+      altPrefix_(inputIsTerminal_ && platform.escapeIsAltPrefix()),
       charset_(charsetFor(platform.codeset())) {}
 
 void Session::Bytes::take(std::size_t count) {
@@ -500,13 +506,13 @@ bool Session::peekKey(bool wait) {
         undecidedMs_ = -1;
         if (!source.empty()) {
             const auto *bytes = reinterpret_cast<const unsigned char *>(source.begin());
-            DecodedKey d = decodeKey(bytes, source.size(), ended_);
+            DecodedKey d = decodeKey(bytes, source.size(), ended_, altPrefix_);
             if (d.kind == DecodedKey::NeedMore) {
                 const bool loneEsc = source.size() == 1 || (source.size() == 2 && bytes[1] == kEsc);
                 const uint32_t limit = loneEsc ? kLoneEscWaitMs : kSequenceWaitMs;
                 const uint32_t waited = platform_.clockMs() - lastArrival_;
                 if (waited >= limit) {
-                    d = decodeKey(bytes, source.size(), true);
+                    d = decodeKey(bytes, source.size(), true, altPrefix_);
                 } else {
                     undecidedMs_ = static_cast<int>(limit - waited);
                     if (wait) timeout = undecidedMs_;
@@ -600,14 +606,14 @@ void Session::unecho(const Cursor &from, std::size_t characters) {
     }
 }
 
-Session::Line Session::editLine() {
+Session::Line Session::editLine(std::string &line) {
     flush();
     const Platform::EditKeys keys = platform_.editKeys();
     struct Mark {
         std::size_t byte; // where the character starts in `line`
         Cursor at;        // where its echo started
     };
-    std::string line;
+    line.clear();
     std::vector<Mark> marks;
     auto eraseFrom = [&](std::size_t first) {
         if (first >= marks.size()) return;
@@ -621,14 +627,14 @@ Session::Line Session::editLine() {
         if (key & kExtended) continue;
         if (key == '\r' || key == '\n') {
             echo("\n", 1);
-            text_.data.append(line).push_back('\n');
             return Line::Typed;
         }
-        if (key == keys.endOfFile) {
-            if (!line.empty()) continue;
+        // Esc abandons whatever has been typed; the end-of-file key only an empty line.
+        if (key == kEsc || (key == keys.endOfFile && line.empty())) {
             echo("\n", 1);
             return Line::Cancelled;
         }
+        if (key == keys.endOfFile) continue;
         if (key == 0x7F || key == '\b' || key == keys.erase) {
             if (!marks.empty()) eraseFrom(marks.size() - 1);
             continue;
@@ -656,55 +662,53 @@ Session::Line Session::editLine() {
     }
 }
 
-Session::Line Session::moreText() {
-    if (inputIsTerminal_) return editLine();
-    if (ended_) return Line::Ended;
-    if (platform_.read(text_.data, -1) == Platform::Input::End) ended_ = true;
-    return text_.empty() && ended_ ? Line::Ended : Line::Typed;
-}
-
-// kind: 'd' int, 'f' float, 's' word of `size` bytes.
-Reply Session::reply(int kind, void *out, std::size_t size) {
-    flush();
+Reply Session::pipedLine(std::string &line) {
     // The stream is shared with keys: a key that kbhit() decoded is still in it.
-    if (!inputIsTerminal_) peeked_ = -1;
+    peeked_ = -1;
     for (;;) {
-        while (!text_.empty() && isBlank(*text_.begin()))
-            text_.take(1);
-        if (!text_.empty()) break;
-        if (moreText() != Line::Typed) return Reply::End;
+        const auto *bytes = reinterpret_cast<const unsigned char *>(text_.begin());
+        PipedReply r = takePipedReply(bytes, text_.size(), ended_);
+        switch (r.kind) {
+        case PipedReply::NeedMore:
+            if (platform_.read(text_.data, -1) == Platform::Input::End) ended_ = true;
+            continue;
+        case PipedReply::Blank:
+            text_.take(r.used);
+            continue;
+        case PipedReply::Line:
+            text_.take(r.used);
+            line.swap(r.text);
+            return Reply::Line;
+        case PipedReply::Abandoned:
+            text_.take(r.used);
+            return Reply::Abandoned;
+        case PipedReply::End:
+        default:
+            return Reply::Abandoned;
+        }
     }
-    // A read may have ended inside a number: have the whole line before converting.
-    while (!inputIsTerminal_ && !ended_ && !std::memchr(text_.begin(), '\n', text_.size())) {
-        if (platform_.read(text_.data, -1) == Platform::Input::End) ended_ = true;
-    }
-    std::size_t used = 0;
-    switch (kind) {
-    case 'd':
-        used = scanInt(text_.begin(), text_.size(), *static_cast<int *>(out));
-        break;
-    case 'f':
-        used = scanFloat(text_.begin(), *static_cast<float *>(out));
-        break;
-    default:
-        used = scanWord(text_.begin(), text_.size(), static_cast<char *>(out), size);
-        break;
-    }
-    if (used == 0) return Reply::NoValue;
-    text_.take(used);
-    return Reply::Value;
 }
 
-Reply Session::readInt(int &value) {
-    return reply('d', &value, 0);
-}
-Reply Session::readFloat(float &value) {
-    return reply('f', &value, 0);
+// The reply line without the blanks around it, or Reply::Abandoned.
+Reply Session::readLine(std::string &line) {
+    flush();
+    if (!inputIsTerminal_) return pipedLine(line);
+    // A line of blanks answers nothing: the prompt waits for the next line.
+    for (;;) {
+        if (editLine(line) != Line::Typed) return Reply::Abandoned;
+        trimBlanks(line);
+        if (!line.empty()) return Reply::Line;
+    }
 }
 
-Reply Session::readWord(char *buffer, std::size_t size) {
-    if (size < 2) return Reply::NoValue;
-    return reply('s', buffer, size);
+Reply Session::readReply(char *buffer, std::size_t size) {
+    std::string line;
+    const Reply r = readLine(line);
+    if (size > 0) buffer[0] = '\0';
+    if (r != Reply::Line) return r;
+    if (line.size() >= size) return Reply::TooLong;
+    std::memcpy(buffer, line.c_str(), line.size() + 1);
+    return Reply::Line;
 }
 
 void Session::sleep(uint32_t ms) {
@@ -773,14 +777,8 @@ int getch() {
 void waitKey() {
     session().waitKey();
 }
-Reply readInt(int &value) {
-    return session().readInt(value);
-}
-Reply readFloat(float &value) {
-    return session().readFloat(value);
-}
-Reply readWord(char *buffer, std::size_t size) {
-    return session().readWord(buffer, size);
+Reply readReply(char *buffer, std::size_t size) {
+    return session().readReply(buffer, size);
 }
 void Sleep(uint32_t ms) {
     session().sleep(ms);

@@ -1,12 +1,12 @@
 // The console's terminal layer: keys, replies, text at the cursor and time, the same on a
 // POSIX terminal and in a Windows console window. The console calls nothing else for its
 // screen and keyboard: all its output goes through printf()/cprintf(), all its input through
-// kbhit()/getch() and the reply readers, so the layer sees everything and follows the cursor.
+// kbhit()/getch() and readReply(), so the layer sees everything and follows the cursor.
 // One thread; none of these functions may be called from a signal handler.
 //
 // Output. printf() and cprintf() write into one buffer, so both reach the screen in program
 // order. The buffer goes out in one write before the program waits or polls (kbhit, getch,
-// Sleep, the reply readers), at exit, and, when standard output is a terminal, after every
+// Sleep, readReply), at exit, and, when standard output is a terminal, after every
 // call whose text holds a line end. A monitor cycle that ends with kbhit() thus reaches the
 // terminal in one write. The layer follows what it has written (tabs to the next multiple of
 // 8, line ends, carriage returns, wrap at the terminal's width, followed through resizes), so
@@ -19,20 +19,25 @@
 // arrives as 0 followed by the second code a Windows console gives for it (Up 72, Down 80,
 // Left 75, Right 77, Home 71, End 79, PgUp 73, PgDn 81, Ins 82, Del 83, F1-F10 59-68,
 // F11 133, F12 134, and the usual Shift, Ctrl and Alt variants); an unknown sequence is
-// skipped whole. A lone Esc arrives as 27 within a few tens of milliseconds. Enter is 13 on
-// a terminal (a line end in piped input is 10).
+// skipped whole. A lone Esc arrives as 27 within a few tens of milliseconds. On a POSIX
+// terminal, Alt with a key (ESC and the key's byte, together or within that wait) brings
+// nothing, as it does on the Windows console. Enter is 13 on a terminal (a line end in piped
+// input is 10).
 //
-// Replies. readInt(), readFloat() and readWord() follow scanf's "%d", "%f" and "%Ns": leading
-// white space and line ends are skipped (a line of blanks waits for the next line), the
-// longest valid prefix is converted, and every character a conversion did not consume stays
-// ahead of later replies. On a terminal a reply is typed with echo and line editing
-// (Backspace, and the terminal's erase, kill-line and erase-word keys) and ends with Enter;
-// keys the program has not read yet are used first and shown. Replies and keys are separate
-// there: what a reply leaves over is met by the next reply, never by getch().
+// Replies. readReply() reads the reply to a prompt: one line, handed over whole without the
+// blanks around it; nothing of it is left for later replies or keys. A line of blanks
+// answers nothing and the next line is read. Esc abandons the reply wherever it is typed.
+// On a terminal a reply is typed with echo and line editing (Backspace, and the terminal's
+// erase, kill-line and erase-word keys) and ends with Enter; keys the program has not read
+// yet are used first and shown, and what is typed after Enter stays keys.
 //
 // Standard input that is not a terminal (a script, a pipe, a file) is one stream: keys and
-// replies consume it in order, so whatever a reply leaves over on its line is read as keys
-// by the next getch(). Escape sequences in it are decoded as on a terminal.
+// replies consume it in order. A reply is the rest of the line the stream stands on (for the
+// first prompt of a command, the line of its key) or, when that rest is blank, the next line
+// that is not; the bytes after that line are keys again.
+// Escape sequences in the stream are decoded as on a terminal, except that it has no Alt
+// key: ESC followed by a key is Esc, then that key. An Esc in a reply's line abandons the
+// reply; the bytes after the Esc are keys.
 //
 // The end of the input. Once standard input has ended (end of file, or the terminal hung up)
 // getch() returns kEndOfInput on every call and kbhit() reports it as waiting, so polling
@@ -93,19 +98,14 @@ int getch();
 // their own poll with kbhit().
 void waitKey();
 
-// Replies to prompts. On Reply::Value the variable holds the converted value; otherwise it
-// is untouched: NoValue when the input holds no number there (nothing but the leading white
-// space is consumed, as with scanf), End when the input ended first, or, on a terminal,
-// when the user pressed the end-of-file key (Ctrl-D) on an empty reply line.
-enum class Reply { Value, NoValue, End };
-// "%d". A number beyond the range of int gives INT_MAX or INT_MIN.
-Reply readInt(int &value);
-// "%f": what strtof accepts, "nan" and "inf" included; a number beyond the range of float
-// gives an infinity.
-Reply readFloat(float &value);
-// "%Ns" with N = size - 1: one blank-delimited word of at most size - 1 characters, the rest
-// of the word stays for the next read. NoValue only when size is below 2 (nothing is read).
-Reply readWord(char *buffer, std::size_t size);
+// The reply to the prompt just printed (see "Replies" above), into `buffer` of `size` bytes
+// as a zero-terminated text. Line: the buffer holds the line, without the blanks around it,
+// never empty. TooLong: the line does not fit the buffer; it is consumed all the same and
+// the buffer holds "". Abandoned: Esc, on a terminal the end-of-file key (Ctrl-D) on an
+// empty line, or the end of the input; the buffer holds "" and, on a terminal, the prompt's
+// line has been ended. The end of the input is then reported by getch() as usual.
+enum class Reply { Line, TooLong, Abandoned };
+Reply readReply(char *buffer, std::size_t size);
 
 // Pauses the program for about `ms` milliseconds (Sleep(1) is about one millisecond).
 void Sleep(uint32_t ms);

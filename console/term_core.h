@@ -38,10 +38,14 @@ struct DecodedKey {
 
 // Decodes the first key of `bytes` (size at least 1). `final` says that no more bytes will
 // come soon, so that an unfinished sequence must be settled now: a lone ESC is Esc, a
-// sequence that has begun is dropped. ESC followed by anything but '[' or 'O' is Esc alone,
-// the other byte being the next key; ESC ESC '[' and ESC ESC 'O' are Alt with a sequence.
+// sequence that has begun is dropped. ESC ESC '[' and ESC ESC 'O' are Alt with a sequence.
+// ESC followed by anything else but '[' or 'O' depends on `altPrefix`: where Alt+key comes
+// as ESC and the key's byte (a POSIX terminal), the two bytes are that Alt+key, which no
+// command uses, and are dropped (Nothing); elsewhere (piped input, a console that reports
+// Alt itself) it is Esc alone, the other byte being the next key. A second ESC is never
+// taken as an Alt key's byte: ESC ESC is Esc, then the second ESC.
 // Modifiers: the strongest wins, Alt (or Meta), then Ctrl, then Shift.
-DecodedKey decodeKey(const unsigned char *bytes, std::size_t size, bool final);
+DecodedKey decodeKey(const unsigned char *bytes, std::size_t size, bool final, bool altPrefix);
 
 // ---- Output --------------------------------------------------------------------------------
 
@@ -69,12 +73,24 @@ struct Cursor {
 
 // ---- Replies -------------------------------------------------------------------------------
 
-// The conversions of the reply readers over text that starts at a non-blank character and
-// holds the whole line. Each returns the count of characters it used, 0 when no number
-// starts there (the value is then untouched).
-std::size_t scanInt(const char *text, std::size_t size, int &value);
-std::size_t scanFloat(const char *text, float &value); // text is zero-terminated
-std::size_t scanWord(const char *text, std::size_t size, char *buffer, std::size_t bufferSize);
+// One reply line of piped input, taken from the stream where keys stopped. Its bytes are
+// decoded as keys are (decodeKey without Alt): the printable ones and blanks make the line,
+// a tab counts as a blank, control and extended keys are dropped, and Esc abandons the
+// reply there, the bytes after the Esc staying in the stream as keys.
+struct PipedReply {
+    enum Kind {
+        Line,      // `text` is the line without the blanks around it; `used` ends with its "\n"
+        Blank,     // the `used` bytes up to and with the next "\n" hold no reply: skip them
+        Abandoned, // Esc: `used` bytes, up to and with the Esc, are consumed
+        NeedMore,  // no line end yet: wait for more (`final` false)
+        End,       // nothing left and `final`: the input has ended
+    };
+    Kind kind;
+    std::string text;
+    std::size_t used;
+};
+// `final` says that no more bytes will come: the last line needs no line end.
+PipedReply takePipedReply(const unsigned char *bytes, std::size_t size, bool final);
 
 // ---- The layer -----------------------------------------------------------------------------
 
@@ -93,9 +109,7 @@ public:
     int kbhit();
     int getch();
     void waitKey();
-    Reply readInt(int &value);
-    Reply readFloat(float &value);
-    Reply readWord(char *buffer, std::size_t size);
+    Reply readReply(char *buffer, std::size_t size); // as term::readReply
     void sleep(uint32_t ms);
     uint32_t clock() { return platform_.clockMs(); }
     const char *degreeSign() const { return charset_.degreeSign; }
@@ -121,9 +135,9 @@ private:
     Bytes &keySource() { return inputIsTerminal_ ? raw_ : text_; }
     bool takeKey(int &key, bool wait);
     bool peekKey(bool wait);
-    Reply reply(int kind, void *out, std::size_t size);
-    Line moreText();
-    Line editLine();
+    Reply readLine(std::string &line);
+    Line editLine(std::string &line);
+    Reply pipedLine(std::string &line);
     void echo(const char *bytes, std::size_t size);
     void unecho(const Cursor &from, std::size_t columns);
 
@@ -131,13 +145,14 @@ private:
     const bool inputIsTerminal_;
     const bool outputIsTerminal_;
     const bool echoOnOutput_;
+    const bool altPrefix_; // ESC before a key's byte is Alt (decodeKey)
     const Charset charset_;
 
     std::string out_;
     Cursor cursor_;
 
     Bytes raw_;  // terminal: keys typed but not read yet
-    Bytes text_; // replies' text; when input is not a terminal, the whole input stream
+    Bytes text_; // input that is not a terminal: one stream for keys and replies
     bool ended_ = false;
     uint32_t lastArrival_ = 0; // clock of the last bytes read, for sequences
     int undecidedMs_ = -1;     // how long peekKey() still waits for the rest of a sequence

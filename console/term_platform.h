@@ -28,6 +28,10 @@ public:
     // True when replies are echoed through standard output (input and output are one
     // terminal); otherwise the echo goes to the input terminal through writeEcho().
     virtual bool echoOnOutput() = 0;
+    // True when the input terminal sends Alt+key as ESC followed by the key's byte (a POSIX
+    // terminal); false for input that is not a terminal and for a console that reports Alt
+    // itself.
+    virtual bool escapeIsAltPrefix() = 0;
     // Name of the character set the terminal shows ("UTF-8", "ISO-8859-1", "CP437"); empty
     // when unknown.
     virtual std::string codeset() = 0;

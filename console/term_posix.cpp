@@ -215,6 +215,7 @@ public:
     bool inputIsTerminal() override { return inputIsTerminal_; }
     bool outputIsTerminal() override { return outputIsTerminal_; }
     bool echoOnOutput() override { return echoOnOutput_; }
+    bool escapeIsAltPrefix() override { return inputIsTerminal_; }
 
     std::string codeset() override {
         // Asked with the user's locale, then the program's locale is put back: the console

@@ -69,6 +69,8 @@ public:
     bool inputIsTerminal() override { return inputIsTerminal_; }
     bool outputIsTerminal() override { return outputIsTerminal_; }
     bool echoOnOutput() override { return inputIsTerminal_ && outputIsTerminal_; }
+    // Alt with a character key brings no bytes at all (keyEventBytes): an ESC is the Esc key.
+    bool escapeIsAltPrefix() override { return false; }
 
     std::string codeset() override {
         // A UTF-8 console shows the UTF-8 degree sign; any other, the PC's 0xF8.
@@ -79,8 +81,8 @@ public:
     EditKeys editKeys() override {
         EditKeys keys;
         if (!inputIsTerminal_) return keys;
-        keys.erase = '\b';     // Backspace
-        keys.kill = 0x1B;      // Esc clears the line, as in the system's own prompts
+        keys.erase = '\b'; // Backspace
+        keys.kill = -1;    // Esc abandons the reply, as it does everywhere in the program
         keys.wordErase = 0x17; // Ctrl-W
         keys.endOfFile = 0x1A; // Ctrl-Z
         return keys;

@@ -158,6 +158,18 @@ int String2ULong(const char *text, uint32_t &value) {
     return 0;
 }
 
+int String2Float(const char *text, float &value) {
+    const std::size_t length = text ? std::strlen(text) : 0;
+    if (length == 0) return -1;
+    char *end = nullptr;
+    const int savedErrno = errno;
+    const float number = std::strtof(text, &end);
+    errno = savedErrno;
+    if (end != text + length) return -2;
+    value = number;
+    return 0;
+}
+
 int sprintd(char *buffer, const char *format, double value, char digits) {
     int decimals = 0;
     if (std::isfinite(value)) {

@@ -20,6 +20,12 @@
 int String2Long(const char *text, int32_t &value);
 int String2ULong(const char *text, uint32_t &value);
 
+// A real number, the whole text as strtof reads it: leading white space, one sign, decimal
+// or hexadecimal digits with a point and an exponent ("2.5", "1e1", ".5"), "inf" and "nan".
+// Results as above: 0 and the number (an infinity beyond the range of float, 0 or a
+// subnormal below it), -1 for the empty text, -2 when strtof stops before the end.
+int String2Float(const char *text, float &value);
+
 // ---- Text formatting ------------------------------------------------------------------------
 // Each function writes a NUL-terminated text into the caller's buffer, which must hold what
 // it writes, and returns the count of characters written (without the NUL).

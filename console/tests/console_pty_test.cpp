@@ -98,39 +98,136 @@ TEST(ConsoleOnTerminal, HelpKeysEchoedReplyAndEsc) {
         << shownByProgram(s);
 }
 
-// On a terminal a reply that leaves characters over hands them to the next reply, never to
-// the keys: 7Bh at the Tau prompt sets Tau 7, the key h then reads the filters, and Bh
-// answers the slot prompt at once as hexadecimal 11.
-TEST(ConsoleOnTerminal, LeftoverOfAReplyMeetsTheNextReply) {
+// What follows the help text (and its line end) in what the program showed.
+std::string afterHelp(TmuxScreen &s) {
+    const std::string shown = shownByProgram(s);
+    const std::size_t at = shown.find(kHelpEnd);
+    return at == std::string::npos ? "(no help text)\n" + shown
+                                   : shown.substr(std::min(at + sizeof kHelpEnd, shown.size()));
+}
+
+// True once the cursor stands in the first column: a prompt's line has been ended. A key
+// sent before that might reach the program within an Esc's short wait and make Alt+key.
+bool waitForLineStart(TmuxScreen &s) {
+    const auto end = std::chrono::steady_clock::now() + ptytest::kPatience;
+    while (s.cursor().first != 1) {
+        if (std::chrono::steady_clock::now() > end) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return true;
+}
+
+const char kChannelPrompt[] = "Enter the channel number (X=0, Y=1):";
+
+// Types a reply and Enter.
+void answer(TmuxScreen &s, const std::string &reply) {
+    s.type(reply);
+    s.keys({"Enter"});
+}
+
+// A reply is the whole line, taken only when it is one number of the prompt's form: 14h is
+// Tau 20; Y at the channel prompt is refused and nothing of it answers the next prompt, which
+// waits for the user (Esc then abandons it); 1e1 at the Tau prompt is refused, not Tau 1.
+TEST(ConsoleOnTerminal, ReplyIsOneWholeLineInThePromptsForm) {
     TempDir dir;
     TmuxScreen s({kConsole}, {80, 40, simulatedAdapter(dir)});
     ASSERT_TRUE(s.waitFor(kHelpEnd)) << s.screen(); // keys typed earlier would be echoed
     s.type("H");
-    ASSERT_TRUE(s.waitFor("Enter the channel number (X=0, Y=1):")) << s.screen();
-    s.type("0");
-    s.keys({"Enter"});
+    answer(s, "0");
     ASSERT_TRUE(s.waitFor("Enter the HPF tau parameter (1-20):")) << s.screen();
-    s.type("7Bh");
-    s.keys({"Enter"});
-    s.type("h");
-    ASSERT_TRUE(s.waitFor("(Tau=7)")) << s.screen();
-    s.type("O");
-    ASSERT_TRUE(s.waitFor("Enter the new RVL slot number:")) << s.screen();
-    s.type("o");
-    ASSERT_TRUE(s.waitFor("RVL slot number: 0Bh (11)")) << s.screen();
+    answer(s, " 14h ");
+    s.type("A");
+    answer(s, "Y");
+    ASSERT_TRUE(s.waitFor("Wrong value specified!")) << s.screen();
+    s.type("A");
+    ASSERT_TRUE(s.waitFor(std::string("Wrong value specified!\n") + kChannelPrompt)) << s.screen();
+    s.keys({"Escape"});
+    ASSERT_TRUE(waitForLineStart(s)) << s.screen();
+    s.type("H");
+    answer(s, "1");
+    answer(s, "1e1");
+    ASSERT_TRUE(s.waitFor("Wrong value specified! The HPF")) << s.screen();
+    s.type("ha");
+    ASSERT_TRUE(s.waitFor("Ch X: 1.0000")) << s.screen();
     s.keys({"Escape"});
     ASSERT_TRUE(s.waitExit()) << s.screen();
-    const std::string shown = shownByProgram(s);
-    ASSERT_NE(shown.find(kHelpEnd), std::string::npos) << shown;
-    // What follows the help text and its line end.
-    EXPECT_EQ(shown.substr(std::min(shown.find(kHelpEnd) + sizeof kHelpEnd, shown.size())),
+    EXPECT_EQ(afterHelp(s),
               "Enter the channel number (X=0, Y=1): 0\n"
-              "Enter the HPF tau parameter (1-20): 7Bh\n"
-              "Ch X HPF: 124.340Hz (Tau=7)     Ch Y HPF: 62.170Hz (Tau=8)\n"
-              "Enter the new RVL slot number: RVL slot number: 0Bh (11)\n"
+              "Enter the HPF tau parameter (1-20):  14h\n"
+              "Enter the channel number (X=0, Y=1): Y\n"
+              "Wrong value specified!\n"
+              "Enter the channel number (X=0, Y=1):\n"
+              "Enter the channel number (X=0, Y=1): 1\n"
+              "Enter the HPF tau parameter (1-20): 1e1\n"
+              "Wrong value specified! The HPF tau parameter must be in the range from 1 to 20.\n"
+              "Ch X HPF: 0.015Hz (Tau=20)      Ch Y HPF: 62.170Hz (Tau=8)\n"
+              "Ch X: 1.0000    Ch Y: 1.0000\n"
               "Program finished")
-        << "the slot prompt must not wait for the user\n"
         << s.transcript();
+}
+
+// Esc at a prompt, at the first or the second one, with or without a reply typed, abandons
+// the command: its line is ended, nothing is sent, and the run goes on.
+TEST(ConsoleOnTerminal, EscAtAPromptAbandonsTheCommand) {
+    TempDir dir;
+    TmuxScreen s({kConsole}, {80, 40, simulatedAdapter(dir)});
+    ASSERT_TRUE(s.waitFor(kHelpEnd)) << s.screen();
+    s.type("T");
+    answer(s, "1");
+    s.type("2.5");
+    ASSERT_TRUE(s.waitFor("(0.001V-5.000V): 2.5")) << s.screen();
+    s.keys({"Escape"});
+    ASSERT_TRUE(waitForLineStart(s)) << s.screen();
+    s.type("O");
+    ASSERT_TRUE(s.waitFor("Enter the new RVL slot number:")) << s.screen();
+    s.keys({"Escape"});
+    ASSERT_TRUE(waitForLineStart(s)) << s.screen();
+    s.type("to");
+    ASSERT_TRUE(s.waitFor("RVL slot number: 00h (0)")) << s.screen();
+    s.keys({"Escape"});
+    ASSERT_TRUE(s.waitExit()) << s.screen();
+    EXPECT_EQ(s.exitStatus(), 0);
+    EXPECT_EQ(afterHelp(s), "Enter the channel number (X=0, Y=1): 1\n"
+                            "Enter the new threshold in V (0.001V-5.000V): 2.5\n"
+                            "Enter the new RVL slot number:\n"
+                            "Ch X: 0.100V    Ch Y: 0.100V\n"
+                            "RVL slot number: 00h (0)\n"
+                            "Program finished")
+        << s.transcript();
+}
+
+// Alt with a key brings nothing: it neither ends the run (Alt+v), nor leaves a monitor and
+// scans (Alt+q), nor types into a reply or abandons it (Alt+5).
+TEST(ConsoleOnTerminal, AltKeysAreIgnored) {
+    TempDir dir;
+    TmuxScreen s({kConsole}, {80, 40, simulatedAdapter(dir)});
+    ASSERT_TRUE(s.waitFor(kHelpEnd)) << s.screen();
+    s.keys({"M-v"});
+    s.type("A");
+    ASSERT_TRUE(s.waitFor(kChannelPrompt)) << s.screen();
+    s.keys({"M-5"});
+    answer(s, "1");
+    answer(s, "3");
+    s.type("f");
+    ASSERT_TRUE(s.waitFor("Measured data:")) << s.screen();
+    s.keys({"M-q", "Escape"});
+    ASSERT_TRUE(waitForLineStart(s)) << s.screen();
+    s.type("a");
+    ASSERT_TRUE(s.waitFor("Ch Y: 3.0000")) << s.screen();
+    s.keys({"Escape"});
+    ASSERT_TRUE(s.waitExit()) << s.screen();
+    const std::string after = afterHelp(s);
+    EXPECT_EQ(after.rfind("Enter the channel number (X=0, Y=1): 1\n"
+                          "Enter the new amplification (0-256): 3\n"
+                          "Press 'Esc' to quit\n"
+                          "Measured data:",
+                          0),
+              0u)
+        << after;
+    EXPECT_EQ(after.find("Device"), std::string::npos) << "Alt+q scanned the bus\n" << after;
+    EXPECT_EQ(after.find("Firmware"), std::string::npos) << after;
+    const std::string end = "\nCh X: 1.0000    Ch Y: 3.0000\nProgram finished";
+    EXPECT_EQ(after.substr(after.size() - std::min(after.size(), end.size())), end) << after;
 }
 
 // The terminal's end-of-file key at a prompt abandons that command (nothing is sent) and

@@ -1,13 +1,11 @@
-// The terminal layer's shared code: key decoding, cursor following, reply conversions, and
+// The terminal layer's shared code: key decoding, cursor following, piped reply lines, and
 // the whole of it driven through a scripted platform with its own clock.
 #include "term_core.h"
 
 #include <gtest/gtest.h>
 
-#include <climits>
-#include <cmath>
+#include <algorithm>
 #include <cstdarg>
-#include <cstring>
 #include <deque>
 #include <memory>
 #include <string>
@@ -22,13 +20,14 @@ constexpr int X(int code) {
 
 // ---- Key decoding --------------------------------------------------------------------------
 
-// Decodes everything in `bytes` as one read that nothing follows.
-std::vector<int> decodeAll(const std::string &bytes) {
+// Decodes everything in `bytes` as one read that nothing follows; `altPrefix` as a POSIX
+// terminal has it.
+std::vector<int> decodeAll(const std::string &bytes, bool altPrefix) {
     std::vector<int> keys;
     std::size_t at = 0;
     while (at < bytes.size()) {
         const auto *b = reinterpret_cast<const unsigned char *>(bytes.data()) + at;
-        const DecodedKey d = decodeKey(b, bytes.size() - at, true);
+        const DecodedKey d = decodeKey(b, bytes.size() - at, true, altPrefix);
         EXPECT_NE(d.kind, DecodedKey::NeedMore) << "final decode must settle";
         if (d.kind == DecodedKey::NeedMore || d.used == 0) break;
         if (d.kind == DecodedKey::Key) keys.push_back(d.key);
@@ -46,8 +45,6 @@ struct KeyCase {
 const KeyCase kKeyCases[] = {
     {"plain letter", "a", {'a'}},
     {"lone Esc", "\x1b", {kEsc}},
-    {"Esc typed ahead of a key", "\x1bx", {kEsc, 'x'}},
-    {"Esc typed ahead of Enter", "\x1b\r", {kEsc, '\r'}},
     {"two Escs", "\x1b\x1b", {kEsc, kEsc}},
     {"Ctrl-@ (NUL)", std::string(1, '\0'), {X(3)}},
     {"Up", "\x1b[A", {X(72)}},
@@ -125,9 +122,39 @@ const KeyCase kKeyCases[] = {
     {"Esc before an unfinished Alt sequence", "\x1b\x1b[", {kEsc}},
 };
 
+// The same with and without Alt as an ESC prefix: none of these is ESC before a plain key.
 TEST(DecodeKey, MapsSequencesToTheSecondCodesOfTheWindowsConsole) {
-    for (const KeyCase &c : kKeyCases)
-        EXPECT_EQ(decodeAll(c.bytes), c.keys) << c.what;
+    for (const KeyCase &c : kKeyCases) {
+        EXPECT_EQ(decodeAll(c.bytes, false), c.keys) << c.what;
+        EXPECT_EQ(decodeAll(c.bytes, true), c.keys) << c.what << " (Alt prefix)";
+    }
+}
+
+// ESC before a plain key: Alt with that key on a POSIX terminal (dropped, so that Alt+v
+// does not end the run and Alt+q does not leave a monitor and scan), Esc and then the key
+// in piped input.
+TEST(DecodeKey, EscBeforeAKeyIsAltOnATerminalOnly) {
+    const struct {
+        const char *what;
+        std::string bytes;
+        std::vector<int> piped;
+        std::vector<int> terminal;
+    } cases[] = {
+        {"Alt+v", "\x1bv", {kEsc, 'v'}, {}},
+        {"Alt+q then q", "\x1bqq", {kEsc, 'q', 'q'}, {'q'}},
+        {"Alt+Enter", "\x1b\r", {kEsc, '\r'}, {}},
+        {"Alt+Backspace", "\x1b\x7f", {kEsc, 0x7F}, {}},
+        {"Alt+digit at a prompt", "1\x1b" "52\r", {'1', kEsc, '5', '2', '\r'}, {'1', '2', '\r'}},
+        {"Alt+Ctrl-@", std::string("\x1b\0", 2), {kEsc, X(3)}, {}},
+        {"Alt with a byte above 127", "\x1b\xe9", {kEsc, 0xE9}, {}},
+        {"Esc, Esc, Alt+x", "\x1b\x1b\x1bx", {kEsc, kEsc, kEsc, 'x'}, {kEsc, kEsc}},
+        {"Esc then Alt+Up", "\x1b\x1b\x1b[A", {kEsc, X(152)}, {kEsc, X(152)}},
+        {"Alt+[ is an unfinished sequence", "\x1b[", {}, {}},
+    };
+    for (const auto &c : cases) {
+        EXPECT_EQ(decodeAll(c.bytes, false), c.piped) << c.what;
+        EXPECT_EQ(decodeAll(c.bytes, true), c.terminal) << c.what << " (Alt prefix)";
+    }
 }
 
 // A sequence may arrive over several reads: until its last byte, no prefix may be taken
@@ -135,12 +162,12 @@ TEST(DecodeKey, MapsSequencesToTheSecondCodesOfTheWindowsConsole) {
 TEST(DecodeKey, WaitsForTheRestOfEverySplitSequence) {
     for (const KeyCase &c : kKeyCases) {
         const auto *b = reinterpret_cast<const unsigned char *>(c.bytes.data());
-        const DecodedKey whole = decodeKey(b, c.bytes.size(), false);
+        const DecodedKey whole = decodeKey(b, c.bytes.size(), false, true);
         if (c.bytes[0] != '\x1b' || c.keys.size() != 1 || c.keys[0] == kEsc ||
             whole.used != c.bytes.size())
             continue; // not one sequence
         for (std::size_t n = 1; n < c.bytes.size(); ++n)
-            EXPECT_EQ(decodeKey(b, n, false).kind, DecodedKey::NeedMore)
+            EXPECT_EQ(decodeKey(b, n, false, true).kind, DecodedKey::NeedMore)
                 << c.what << " cut at " << n;
         EXPECT_EQ(whole.kind, DecodedKey::Key) << c.what;
         EXPECT_EQ(whole.key, c.keys[0]) << c.what;
@@ -149,10 +176,13 @@ TEST(DecodeKey, WaitsForTheRestOfEverySplitSequence) {
 
 TEST(DecodeKey, EscFollowedByAnotherKeyNeverWaits) {
     const auto *b = reinterpret_cast<const unsigned char *>("\x1bq");
-    const DecodedKey d = decodeKey(b, 2, false);
-    EXPECT_EQ(d.kind, DecodedKey::Key);
-    EXPECT_EQ(d.key, kEsc);
-    EXPECT_EQ(d.used, 1u);
+    const DecodedKey piped = decodeKey(b, 2, false, false);
+    EXPECT_EQ(piped.kind, DecodedKey::Key);
+    EXPECT_EQ(piped.key, kEsc);
+    EXPECT_EQ(piped.used, 1u);
+    const DecodedKey alt = decodeKey(b, 2, false, true);
+    EXPECT_EQ(alt.kind, DecodedKey::Nothing);
+    EXPECT_EQ(alt.used, 2u);
 }
 
 // ---- Character sets ------------------------------------------------------------------------
@@ -229,66 +259,72 @@ TEST(Cursor, FollowsTextAsATerminalMovesIt) {
     }
 }
 
-// ---- Reply conversions ---------------------------------------------------------------------
+// ---- Piped replies -------------------------------------------------------------------------
 
-TEST(ScanInt, TakesTheLongestDecimalPrefixAndSaturates) {
-    struct Case {
-        const char *text;
-        std::size_t used;
-        int value;
-    } cases[] = {
-        {"7Bh\n", 1, 7},
-        {"-12x", 3, -12},
-        {"+5", 2, 5},
-        {"0010", 4, 10},
-        {"2147483647", 10, INT_MAX},
-        {"-2147483648", 11, INT_MIN},
-        {"4294967297", 10, INT_MAX}, // wrapping would give 1, a plausible slot or channel
-        {"-99999999999", 12, INT_MIN},
-        {"-x", 0, 42},
-        {"x", 0, 42},
-        {"+", 0, 42},
-        {"1.5", 1, 1},
-    };
-    for (const Case &c : cases) {
-        int value = 42;
-        EXPECT_EQ(scanInt(c.text, std::strlen(c.text), value), c.used) << c.text;
-        EXPECT_EQ(value, c.value) << c.text;
+// Takes replies from `stream` as the reader does, each from where the last one stopped,
+// until the input is used up: "[text]" for a line, "Esc" for an abandoned reply, "end".
+// The bytes left as keys after an abandoned reply are shown as "keys:<bytes>" and skipped
+// up to the next line end, as a key reader would take them.
+std::vector<std::string> pipedReplies(const std::string &stream) {
+    std::vector<std::string> out;
+    std::size_t at = 0;
+    for (int guard = 0; guard < 100; ++guard) {
+        const auto *b = reinterpret_cast<const unsigned char *>(stream.data()) + at;
+        const PipedReply r = takePipedReply(b, stream.size() - at, true);
+        EXPECT_NE(r.kind, PipedReply::NeedMore);
+        if (r.kind == PipedReply::End || r.kind == PipedReply::NeedMore) {
+            out.push_back("end");
+            return out;
+        }
+        at += r.used;
+        if (r.kind == PipedReply::Line) out.push_back("[" + r.text + "]");
+        if (r.kind == PipedReply::Abandoned) {
+            out.push_back("Esc");
+            const std::size_t lineEnd = std::min(stream.find('\n', at), stream.size());
+            out.push_back("keys:" + stream.substr(at, lineEnd - at));
+            at = std::min(lineEnd + 1, stream.size());
+        }
     }
+    ADD_FAILURE() << "no end";
+    return out;
 }
 
-TEST(ScanFloat, AcceptsWhatStrtofAccepts) {
-    struct Case {
-        const char *text;
-        std::size_t used;
-        float value;
+TEST(PipedReply, IsOneWholeLineAndEscAbandonsIt) {
+    const struct {
+        const char *what;
+        std::string stream;
+        std::vector<std::string> replies;
     } cases[] = {
-        {"1.5\n", 3, 1.5f},    {"-0.5", 4, -0.5f},
-        {".5", 2, 0.5f},       {"5.", 2, 5.0f},
-        {"1e3x", 3, 1000.0f},  {"1e", 1, 1.0f},
-        {"2.5E-1", 6, 0.25f},  {"0x10", 4, 16.0f},
-        {"inf", 3, INFINITY},  {"-infinity", 9, -INFINITY},
-        {"1e99", 4, INFINITY}, {".", 0, 42.0f},
-        {"abc", 0, 42.0f},     {"-", 0, 42.0f},
+        {"lines, blanks around them removed", "0\n  14h \t\n7 9\n",
+         {"[0]", "[14h]", "[7 9]", "end"}},
+        {"blank lines are skipped", "\n \t\r\n\n5\n", {"[5]", "end"}},
+        {"the last line needs no line end", "1\n2", {"[1]", "[2]", "end"}},
+        {"CR LF line ends", "2.5\r\n3\r\n", {"[2.5]", "[3]", "end"}},
+        {"Esc alone", "\x1b\n4\n", {"Esc", "keys:", "[4]", "end"}},
+        {"Esc after typing, keys after it", "12\x1bv\n4\n", {"Esc", "keys:v", "[4]", "end"}},
+        {"Esc on a line after a blank one", " \n\x1b", {"Esc", "keys:", "end"}},
+        {"cursor and function keys are dropped", "1\x1b[D2\x1bOP\n", {"[12]", "end"}},
+        {"control bytes are dropped, blanks kept", std::string("1\x01\0 2\x7f\n", 7),
+         {"[1 2]", "end"}},
+        {"an unfinished sequence ends at the line end", "\x1b[1\n7\n", {"[7]", "end"}},
+        {"bytes above 127 are kept", "\xc2\xb5\n", {"[\xc2\xb5]", "end"}},
+        {"nothing", "", {"end"}},
+        {"only blanks", "  \n\n", {"end"}},
     };
-    for (const Case &c : cases) {
-        float value = 42.0f;
-        EXPECT_EQ(scanFloat(c.text, value), c.used) << c.text;
-        EXPECT_EQ(value, c.value) << c.text;
-    }
-    float value = 0.0f;
-    EXPECT_EQ(scanFloat("nan 1", value), 3u);
-    EXPECT_TRUE(std::isnan(value));
+    for (const auto &c : cases)
+        EXPECT_EQ(pipedReplies(c.stream), c.replies) << c.what;
 }
 
-TEST(ScanWord, StopsAtABlankOrTheBufferSize) {
-    char word[11];
-    EXPECT_EQ(scanWord("abcdefghijklmno\n", 16, word, sizeof word), 10u);
-    EXPECT_STREQ(word, "abcdefghij");
-    EXPECT_EQ(scanWord("ab cd", 5, word, sizeof word), 2u);
-    EXPECT_STREQ(word, "ab");
-    EXPECT_EQ(scanWord("FFh\tx", 5, word, sizeof word), 3u);
-    EXPECT_STREQ(word, "FFh");
+TEST(PipedReply, WaitsForTheLineEndUnlessTheInputHasEnded) {
+    const auto *b = reinterpret_cast<const unsigned char *>("  12");
+    EXPECT_EQ(takePipedReply(b, 4, false).kind, PipedReply::NeedMore);
+    const PipedReply last = takePipedReply(b, 4, true);
+    EXPECT_EQ(last.kind, PipedReply::Line);
+    EXPECT_EQ(last.text, "12");
+    EXPECT_EQ(last.used, 4u);
+    // The line is taken whole or not at all, an Esc in it too: nothing is decided on a part.
+    const auto *e = reinterpret_cast<const unsigned char *>("1\x1b");
+    EXPECT_EQ(takePipedReply(e, 2, false).kind, PipedReply::NeedMore);
 }
 
 // ---- The layer through a scripted platform -------------------------------------------------
@@ -305,6 +341,7 @@ public:
     bool inputTerminal = true;
     bool outputTerminal = true;
     bool echoShared = true;
+    bool altPrefix = true; // a POSIX terminal; false: the Windows console
     std::string codesetName = "UTF-8";
     int width = 80;
     std::deque<Chunk> input;
@@ -321,6 +358,7 @@ public:
     bool inputIsTerminal() override { return inputTerminal; }
     bool outputIsTerminal() override { return outputTerminal; }
     bool echoOnOutput() override { return echoShared; }
+    bool escapeIsAltPrefix() override { return altPrefix; }
     std::string codeset() override { return codesetName; }
     EditKeys editKeys() override { return {}; }
 
@@ -398,6 +436,22 @@ protected:
         if (!session_) session_.reset(new Session(platform));
         return *session_;
     }
+    // The reply readReply() gives into a buffer of `size` bytes: "[text]", "too long" or
+    // "abandoned".
+    std::string reply(std::size_t size = 64) {
+        std::vector<char> buffer(size, 'z');
+        switch (session().readReply(buffer.data(), size)) {
+        case Reply::Line:
+            return "[" + std::string(buffer.data()) + "]";
+        case Reply::TooLong:
+            EXPECT_STREQ(buffer.data(), "");
+            return "too long";
+        case Reply::Abandoned:
+        default:
+            EXPECT_STREQ(buffer.data(), "");
+            return "abandoned";
+        }
+    }
     // Which keys getch() gives, 0-prefixed pairs included, until none is waiting.
     std::vector<int> drainKeys() {
         std::vector<int> keys;
@@ -417,12 +471,31 @@ TEST_F(Layer, LoneEscArrivesAfterTheShortWaitOnly) {
     platform.type("\x1b");
     EXPECT_EQ(session().getch(), kEsc);
     EXPECT_EQ(platform.now, kLoneEscWaitMs);
+}
+
+// On a terminal a key's byte within the lone-Esc wait makes Alt with that key, which brings
+// nothing, also to a monitor's polling; after the wait the key is a key of its own.
+TEST_F(Layer, AltKeyBringsNothingOnATerminal) {
+    platform.type("\x1b", 0);
+    platform.type("v", kLoneEscWaitMs - 1);
+    platform.type("\x1b", 100);
+    platform.type("q", 100 + kLoneEscWaitMs + 5);
+    EXPECT_EQ(session().getch(), kEsc);
+    EXPECT_EQ(platform.now, 100 + kLoneEscWaitMs) << "the second Esc, after its wait";
+    EXPECT_EQ(session().getch(), 'q');
 
     platform.type("\x1bq", platform.now);
-    const uint32_t before = platform.now;
-    EXPECT_EQ(session().getch(), kEsc);
-    EXPECT_EQ(session().getch(), 'q');
-    EXPECT_EQ(platform.now, before) << "Esc with a key behind it must not wait";
+    EXPECT_EQ(session().kbhit(), 0);
+    EXPECT_TRUE(platform.input.empty());
+
+    // Where the console reports Alt itself, ESC is always the Esc key.
+    ScriptedPlatform console;
+    console.altPrefix = false;
+    console.type("\x1bq");
+    Session s(console);
+    EXPECT_EQ(s.getch(), kEsc);
+    EXPECT_EQ(s.getch(), 'q');
+    EXPECT_EQ(console.now, 0u) << "Esc with a key behind it must not wait";
 }
 
 TEST_F(Layer, KbhitNeverBlocksOnAnUnsettledEsc) {
@@ -488,21 +561,23 @@ TEST_F(Layer, EndOfInputIsReportedOnEveryCall) {
         EXPECT_EQ(session().kbhit(), 1);
         EXPECT_EQ(session().getch(), kEndOfInput);
     }
-    int value = 5;
-    EXPECT_EQ(session().readInt(value), Reply::End);
-    EXPECT_EQ(value, 5);
+    EXPECT_EQ(reply(), "abandoned");
 }
 
 TEST_F(Layer, PipedInputIsOneStreamForKeysAndReplies) {
     platform.inputTerminal = false;
     platform.outputTerminal = false;
-    platform.type("T7Bh\nx\x1b[A");
+    platform.type("T7Bh\nx\x1b[A\x1bvH\n 2 \nA\x1bt");
     platform.endAfterInput = true;
     EXPECT_EQ(session().getch(), 'T');
-    int value = 0;
-    EXPECT_EQ(session().readInt(value), Reply::Value);
-    EXPECT_EQ(value, 7);
-    EXPECT_EQ(drainKeys(), (std::vector<int>{'B', 'h', '\n', 'x', 0, 72, kEndOfInput}));
+    EXPECT_EQ(reply(), "[7Bh]");
+    // No Alt key in a stream: ESC before a key is Esc, then the key.
+    for (int key : std::vector<int>{'x', 0, 72, kEsc, 'v', 'H'})
+        EXPECT_EQ(session().getch(), key);
+    EXPECT_EQ(reply(), "[2]") << "a blank rest of the key's line: the next line";
+    EXPECT_EQ(session().getch(), 'A');
+    EXPECT_EQ(reply(), "abandoned");
+    EXPECT_EQ(drainKeys(), (std::vector<int>{'t', kEndOfInput}));
 }
 
 TEST_F(Layer, PipedReplyReadsOnUntilTheLineIsWhole) {
@@ -511,46 +586,33 @@ TEST_F(Layer, PipedReplyReadsOnUntilTheLineIsWhole) {
     platform.type("23", 5);
     platform.type("\n4", 9);
     platform.endAfterInput = true;
-    int value = 0;
-    EXPECT_EQ(session().readInt(value), Reply::Value);
-    EXPECT_EQ(value, 123);
-    EXPECT_EQ(session().readInt(value), Reply::Value);
-    EXPECT_EQ(value, 4) << "the last line needs no line end";
+    EXPECT_EQ(reply(), "[123]");
+    EXPECT_EQ(reply(), "[4]") << "the last line needs no line end";
 }
 
 TEST_F(Layer, PipedReplyAfterKbhitStillSeesThePeekedByte) {
     platform.inputTerminal = false;
-    platform.type("5\n");
+    platform.type("5\nk");
     platform.endAfterInput = true;
     ASSERT_EQ(session().kbhit(), 1);
-    int value = 0;
-    EXPECT_EQ(session().readInt(value), Reply::Value);
-    EXPECT_EQ(value, 5);
-    EXPECT_EQ(session().getch(), '\n') << "the reply took the byte kbhit() saw";
+    EXPECT_EQ(reply(), "[5]");
+    EXPECT_EQ(session().getch(), 'k') << "the reply took the byte kbhit() saw";
 }
 
-// On a terminal, what a reply leaves over stays for the next reply, not for getch().
-TEST_F(Layer, TerminalKeepsReplyLeftoversApartFromKeys) {
-    platform.type("7Bh\r");
-    int value = 0;
-    EXPECT_EQ(session().readInt(value), Reply::Value);
-    EXPECT_EQ(value, 7);
-    platform.type("x", platform.now);
+// On a terminal a reply is the whole line: nothing of it reaches a later reply or getch().
+TEST_F(Layer, TerminalReplyTakesTheWholeLine) {
+    platform.type("Y 7Bh \r", 0);
+    platform.type("x", 10);
+    platform.type("5\r", 20);
+    EXPECT_EQ(reply(), "[Y 7Bh]");
     EXPECT_EQ(session().getch(), 'x');
-    EXPECT_EQ(session().readInt(value), Reply::NoValue) << "\"Bh\" is met again";
-    EXPECT_EQ(value, 7);
-    char word[11];
-    EXPECT_EQ(session().readWord(word, sizeof word), Reply::Value);
-    EXPECT_STREQ(word, "Bh");
-    EXPECT_TRUE(platform.input.empty());
+    EXPECT_EQ(reply(), "[5]");
 }
 
 TEST_F(Layer, ReplyUsesKeysTypedAheadAndShowsThem) {
     platform.type("k42\r9");
     EXPECT_EQ(session().getch(), 'k');
-    int value = 0;
-    EXPECT_EQ(session().readInt(value), Reply::Value);
-    EXPECT_EQ(value, 42);
+    EXPECT_EQ(reply(), "[42]");
     EXPECT_EQ(platform.written, "42\n");
     EXPECT_EQ(session().getch(), '9') << "a key typed after Enter stays a key";
 }
@@ -559,72 +621,43 @@ TEST_F(Layer, BlankLinesWaitForTheNextLine) {
     platform.type("\r", 0);
     platform.type("   \r", 10);
     platform.type(" -3\r", 20);
-    int value = 0;
-    EXPECT_EQ(session().readInt(value), Reply::Value);
-    EXPECT_EQ(value, -3);
+    EXPECT_EQ(reply(), "[-3]");
     EXPECT_EQ(platform.now, 20u);
 }
 
-TEST_F(Layer, WordLongerThanTheBufferLeavesItsRest) {
-    platform.type("abcdefghijklmno\r");
-    char word[11];
-    EXPECT_EQ(session().readWord(word, sizeof word), Reply::Value);
-    EXPECT_STREQ(word, "abcdefghij");
-    EXPECT_EQ(session().readWord(word, sizeof word), Reply::Value);
-    EXPECT_STREQ(word, "klmno");
-    EXPECT_EQ(session().readWord(word, 1), Reply::NoValue);
-}
-
-TEST_F(Layer, FloatReplyTakesItsPrefix) {
-    platform.type("2.5V 1e-3\r");
-    float value = 0.0f;
-    EXPECT_EQ(session().readFloat(value), Reply::Value);
-    EXPECT_EQ(value, 2.5f);
-    EXPECT_EQ(session().readFloat(value), Reply::NoValue);
-    char word[11];
-    EXPECT_EQ(session().readWord(word, sizeof word), Reply::Value);
-    EXPECT_STREQ(word, "V");
-    EXPECT_EQ(session().readFloat(value), Reply::Value);
-    EXPECT_EQ(value, 1e-3f);
+// A line that does not fit the buffer is refused whole, never cut.
+TEST_F(Layer, LineLongerThanTheBufferIsRefusedWhole) {
+    platform.type("0000000025x\r", 0);
+    platform.type(" 0000000025 \r", 10);
+    EXPECT_EQ(reply(11), "too long");
+    EXPECT_EQ(reply(11), "[0000000025]") << "the blanks around it do not count";
 }
 
 TEST_F(Layer, LineEditingKeysChangeTheReplyAndTheScreen) {
     struct Case {
         const char *what;
         std::string typed;
-        int value;
+        const char *line;
     } cases[] = {
-        {"backspace",
-         "12\x7f"
-         "3\r",
-         13},
-        {"Ctrl-H", "12\b3\r", 13},
-        {"backspace on an empty line",
-         "\x7f\x7f"
-         "4\r",
-         4},
-        {"kill line",
-         "99\x15"
-         "5\r",
-         5},
-        {"erase word",
-         "9 88\x17"
-         "6\r",
-         9}, // "9 6" is left: the reply is 9
-        {"cursor keys do nothing", "1\x1b[D2\r", 12},
-        {"control keys do nothing",
-         "\x01"
-         "7\r",
-         7},
+        {"backspace", "12\x7f" "3\r", "13"},
+        {"Ctrl-H", "12\b3\r", "13"},
+        {"backspace on an empty line", "\x7f\x7f" "4\r", "4"},
+        {"kill line", "99\x15" "5\r", "5"},
+        {"erase word", "9 88\x17" "6\r", "9 6"},
+        {"tab is a blank", "7\t8\r", "7 8"},
+        {"cursor keys do nothing", "1\x1b[D2\r", "12"},
+        {"Alt with a key does nothing", "1\x1b" "52\r", "12"},
+        {"control keys do nothing", "\x01" "7\r", "7"},
+        {"end-of-file key on a typed line does nothing", "3\x04" "1\r", "31"},
     };
     for (const Case &c : cases) {
         ScriptedPlatform p;
         p.type(c.typed);
         Session s(p);
         print(s, "Tau? ");
-        int value = 0;
-        EXPECT_EQ(s.readInt(value), Reply::Value) << c.what;
-        EXPECT_EQ(value, c.value) << c.what;
+        char line[16];
+        EXPECT_EQ(s.readReply(line, sizeof line), Reply::Line) << c.what;
+        EXPECT_STREQ(line, c.line) << c.what;
         EXPECT_EQ(s.wherex(), 1) << c.what;
         EXPECT_EQ(s.wherey(), 2) << c.what;
     }
@@ -634,9 +667,7 @@ TEST_F(Layer, BackspaceMovesBackToTheErasedCharacterAndClears) {
     platform.width = 10;
     print(session(), "Enter: ");     // 7 columns
     platform.type("abcd\x7f\x7f\r"); // "abc" reaches the last column, "d" wraps
-    char word[11];
-    EXPECT_EQ(session().readWord(word, sizeof word), Reply::Value);
-    EXPECT_STREQ(word, "ab");
+    EXPECT_EQ(reply(), "[ab]");
     // "d" sat at row 2 column 1: back there, clear; "c" at row 1 column 10: up, clear.
     EXPECT_NE(platform.written.find("d\x1b[1G\x1b[J"), std::string::npos) << platform.written;
     EXPECT_NE(platform.written.find("\x1b[1A\x1b[10G\x1b[J"), std::string::npos)
@@ -647,11 +678,30 @@ TEST_F(Layer, BackspaceMovesBackToTheErasedCharacterAndClears) {
 TEST_F(Layer, EndOfFileKeyOnAnEmptyReplyEndsOnlyThatReply) {
     platform.type("\x04", 0);
     platform.type("5\r", 10);
-    int value = 1;
-    EXPECT_EQ(session().readInt(value), Reply::End);
-    EXPECT_EQ(value, 1);
-    EXPECT_EQ(session().readInt(value), Reply::Value);
-    EXPECT_EQ(value, 5);
+    EXPECT_EQ(reply(), "abandoned");
+    EXPECT_EQ(reply(), "[5]");
+}
+
+// Esc abandons a reply, typed or not, and ends its line; what is typed after it is keys.
+TEST_F(Layer, EscAbandonsTheReplyAndEndsItsLine) {
+    print(session(), "Tau? ");
+    platform.type("12", 0);
+    platform.type("\x1b", 10);
+    platform.type("h", 100);
+    EXPECT_EQ(reply(), "abandoned");
+    EXPECT_EQ(platform.written, "Tau? 12\n");
+    EXPECT_EQ(session().wherex(), 1);
+    EXPECT_EQ(platform.now, 10 + kLoneEscWaitMs) << "a lone Esc keeps its short wait";
+    EXPECT_EQ(session().getch(), 'h');
+
+    // The Windows console: Esc and a key typed ahead together are Esc, then the key.
+    ScriptedPlatform console;
+    console.altPrefix = false;
+    console.type("3\x1bh");
+    Session s(console);
+    char line[8];
+    EXPECT_EQ(s.readReply(line, sizeof line), Reply::Abandoned);
+    EXPECT_EQ(s.getch(), 'h');
 }
 
 TEST_F(Layer, EchoGoesToTheInputTerminalWhenOutputIsElsewhere) {
@@ -660,9 +710,7 @@ TEST_F(Layer, EchoGoesToTheInputTerminalWhenOutputIsElsewhere) {
     platform.type("12\x7f"
                   "3\r");
     print(session(), "Tau? ");
-    int value = 0;
-    EXPECT_EQ(session().readInt(value), Reply::Value);
-    EXPECT_EQ(value, 13);
+    EXPECT_EQ(reply(), "[13]");
     EXPECT_EQ(platform.echoed, "12\b \b3\n");
     EXPECT_EQ(platform.written, "Tau? ");
 }

@@ -4,8 +4,8 @@
 //   k        read one key: "key N", "key 0 N" for an extended key, "key end"
 //   K        read keys as k does until Esc or the end of the input
 //   p        poll as a monitor does (kbhit, else Sleep(1)) until a key, then as k
-//   d f s    ask a reply: "int? ", "float? ", "word? " (readWord of 10 characters), then
-//            print "int 7", "int none", "int end" (likewise "float", "word")
+//   l        ask a reply: "reply? ", then print "reply [TEXT]", "reply too long" (a buffer
+//            of 10 characters) or "reply abandoned"
 //   t<text>  print the text with cprintf
 //   #        gotoxy(wherex(), wherey()) and print "#": lands right after the text only if
 //            the layer followed the cursor
@@ -34,20 +34,6 @@ void showKey(int key) {
         term::printf("key 0 %d\n", term::getch());
     else
         term::printf("key %d\n", key);
-}
-
-void showReply(const char *name, term::Reply reply, const std::string &value) {
-    switch (reply) {
-    case term::Reply::Value:
-        term::printf("%s %s\n", name, value.c_str());
-        break;
-    case term::Reply::NoValue:
-        term::printf("%s none\n", name);
-        break;
-    case term::Reply::End:
-        term::printf("%s end\n", name);
-        break;
-    }
 }
 
 void crashByFault() {
@@ -82,27 +68,20 @@ int main(int argc, char **argv) {
                 term::Sleep(1);
             showKey(term::getch());
             break;
-        case 'd': {
-            term::printf("int? ");
-            int value = 0;
-            const term::Reply r = term::readInt(value);
-            showReply("int", r, std::to_string(value));
-            break;
-        }
-        case 'f': {
-            term::printf("float? ");
-            float value = 0.0f;
-            const term::Reply r = term::readFloat(value);
-            char text[32];
-            std::snprintf(text, sizeof text, "%g", static_cast<double>(value));
-            showReply("float", r, text);
-            break;
-        }
-        case 's': {
-            term::printf("word? ");
-            char word[11] = "";
-            const term::Reply r = term::readWord(word, sizeof word);
-            showReply("word", r, word);
+        case 'l': {
+            term::printf("reply? ");
+            char line[11];
+            switch (term::readReply(line, sizeof line)) {
+            case term::Reply::Line:
+                term::printf("reply [%s]\n", line);
+                break;
+            case term::Reply::TooLong:
+                term::printf("reply too long\n");
+                break;
+            case term::Reply::Abandoned:
+                term::printf("reply abandoned\n");
+                break;
+            }
             break;
         }
         case 't':

@@ -96,44 +96,45 @@ TEST(PtyKeys, LoneEscArrivesWellUnderATenthOfASecond) {
 // reply uses what was typed ahead.
 TEST(PtyKeys, TypedAheadKeysAreNotLost) {
     {
-        PtyProcess p(probe({"w300", "k", "k", "d"}));
+        PtyProcess p(probe({"w300", "k", "k", "l"}));
         p.send("ab5\r");
         ASSERT_TRUE(p.waitExit());
-        EXPECT_NE(p.output().find("key 97\r\nkey 98\r\nint? "), std::string::npos) << p.output();
-        EXPECT_NE(p.output().find("int 5\r\n"), std::string::npos) << p.output();
+        EXPECT_NE(p.output().find("key 97\r\nkey 98\r\nreply? "), std::string::npos)
+            << p.output();
+        EXPECT_NE(p.output().find("reply [5]\r\n"), std::string::npos) << p.output();
     }
     {
-        PtyProcess p(probe({"r", "w300", "k", "d"}));
+        PtyProcess p(probe({"r", "w300", "k", "l"}));
         ASSERT_TRUE(p.waitFor("ready\r\n"));
         p.send("x42\r");
         ASSERT_TRUE(p.waitExit());
-        EXPECT_NE(p.output().find("key 120\r\nint? 42\r\nint 42\r\n"), std::string::npos)
+        EXPECT_NE(p.output().find("key 120\r\nreply? 42\r\nreply [42]\r\n"), std::string::npos)
             << p.output();
     }
 }
 
 // ---- Replies -------------------------------------------------------------------------------
 
-TEST(PtyReplies, AreEchoedAndEditedOnTheScreen) {
-    TmuxScreen s(probe({"r", "d", "s", "s", "K"}), {40, 10, {}});
-    ASSERT_TRUE(s.waitFor("int?"));
+// A reply is the whole line as edited; the next prompt waits for a line of its own.
+TEST(PtyReplies, AreEchoedEditedAndTakenAsWholeLines) {
+    TmuxScreen s(probe({"r", "l", "l", "K"}), {40, 10, {}});
+    ASSERT_TRUE(s.waitFor("reply?"));
     s.type("129");
     s.keys({"BSpace", "BSpace"});
     s.type("3x");
-    ASSERT_TRUE(s.waitFor("int? 13x"));
+    ASSERT_TRUE(s.waitFor("reply? 13x"));
     s.keys({"Enter"});
-    // The "x" the number left over answers the first word prompt without waiting.
-    ASSERT_TRUE(s.waitFor("word x\nword?")) << s.screen();
+    ASSERT_TRUE(s.waitFor("reply [13x]\nreply?")) << s.screen();
     s.type("abc def");
     s.keys({"C-w"});
     s.type("g");
-    ASSERT_TRUE(s.waitFor("word? abc g")) << s.screen();
+    ASSERT_TRUE(s.waitFor("reply? abc g")) << s.screen();
     s.keys({"Enter"});
-    ASSERT_TRUE(s.waitFor("word abc")) << s.screen();
+    ASSERT_TRUE(s.waitFor("reply [abc g]")) << s.screen();
     s.keys({"Escape"});
     ASSERT_TRUE(s.waitExit());
-    EXPECT_EQ(s.transcript().rfind("ready\nint? 13x\nint 13\nword? word x\nword? abc g\n"
-                                   "word abc\nkey 27\ndone",
+    EXPECT_EQ(s.transcript().rfind("ready\nreply? 13x\nreply [13x]\nreply? abc g\n"
+                                   "reply [abc g]\nkey 27\ndone",
                                    0),
               0u)
         << s.transcript();
@@ -151,7 +152,7 @@ struct WayOut {
 TEST(PtyRestore, TerminalIsGivenBackOnEveryWayOut) {
     const WayOut ways[] = {
         {"Esc", {"r", "K"}, [](PtyProcess &p) { p.send("\x1b"); }, 0},
-        {"end of file key at a reply", {"r", "d"}, [](PtyProcess &p) { p.send("\x04"); }, 0},
+        {"end of file key at a reply", {"r", "l"}, [](PtyProcess &p) { p.send("\x04"); }, 0},
         {"Ctrl-C", {"r", "K"}, [](PtyProcess &p) { p.send("\x03"); }, SIGINT},
         {"Ctrl-\\", {"r", "K"}, [](PtyProcess &p) { p.send("\x1c"); }, SIGQUIT},
         {"SIGTERM", {"r", "K"}, [](PtyProcess &p) { kill(p.pid(), SIGTERM); }, SIGTERM},
@@ -258,23 +259,27 @@ TEST(PtyCursor, FollowsAWindowResize) {
 // ---- Without a terminal --------------------------------------------------------------------
 
 TEST(PtyNoTerminal, PipedInputIsOneStreamInOrder) {
-    const std::string out =
-        runPiped("sh -c \"printf 'x\\033[A7Bh\\n\\033' | " + kProbe + " k k d s K\"");
-    EXPECT_EQ(out, "key 120\nkey 0 72\nint? int 7\nword? word Bh\nkey 10\nkey 27\ndone\n");
+    const std::string out = runPiped("sh -c \"printf 'x\\033[A 7Bh \\n\\n \\n5 5\\n\\033v' | " +
+                                     kProbe + " k k l l l K\"");
+    EXPECT_EQ(out, "key 120\nkey 0 72\nreply? reply [7Bh]\nreply? reply [5 5]\n"
+                   "reply? reply abandoned\nkey 118\nkey end\ndone\n");
+    // No Alt key in a stream: a script leaves a polling loop with Esc and goes on.
+    EXPECT_EQ(runPiped("sh -c \"printf '\\033v' | " + kProbe + " p p\""),
+              "key 27\nkey 118\ndone\n");
 }
 
 TEST(PtyNoTerminal, EndOfInputEndsPollingAndDrainingAtOnce) {
-    EXPECT_EQ(runPiped("sh -c \"printf 'k\\033' | " + kProbe + " p p p q d\""),
-              "key 107\nkey 27\nkey end\ndrained\nint? int end\ndone\n");
+    EXPECT_EQ(runPiped("sh -c \"printf 'k\\033' | " + kProbe + " p p p q l\""),
+              "key 107\nkey 27\nkey end\ndrained\nreply? reply abandoned\ndone\n");
     EXPECT_EQ(runPiped(kProbe + " p K < /dev/null"), "key end\nkey end\ndone\n");
 }
 
 TEST(PtyNoTerminal, OutputToAFileGetsTextOnlyAndTheEchoStaysOnTheTerminal) {
-    TmuxScreen s({"sh", "-c", kProbe + " r tabc g2 c t# d o > out.txt"}, {80, 24, {"LC_ALL=C"}});
+    TmuxScreen s({"sh", "-c", kProbe + " r tabc g2 c t# l o > out.txt"}, {80, 24, {"LC_ALL=C"}});
     // Type only once the probe waits at its prompt (the file shows it: output is flushed
     // before a reply is read); keys typed earlier would also be echoed by the terminal.
     const auto end = std::chrono::steady_clock::now() + ptytest::kPatience;
-    while (readFile(s.directory() + "/out.txt").find("int? ") == std::string::npos) {
+    while (readFile(s.directory() + "/out.txt").find("reply? ") == std::string::npos) {
         ASSERT_LT(std::chrono::steady_clock::now(), end);
         std::this_thread::sleep_for(milliseconds(10));
     }
@@ -284,7 +289,7 @@ TEST(PtyNoTerminal, OutputToAFileGetsTextOnlyAndTheEchoStaysOnTheTerminal) {
     EXPECT_EQ(s.exitStatus(), 0);
     const std::string shown = s.transcript();
     EXPECT_EQ(shown.substr(0, shown.find('\n')), "12") << "the echo, once";
-    EXPECT_EQ(readFile(s.directory() + "/out.txt"), "ready\nabc#int? int 12\ndegree C2 B0\ndone\n");
+    EXPECT_EQ(readFile(s.directory() + "/out.txt"), "ready\nabc#reply? reply [12]\ndegree C2 B0\ndone\n");
 }
 
 } // namespace

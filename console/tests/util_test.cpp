@@ -83,6 +83,31 @@ TEST(NumberEntryNull, NullTextCountsAsEmpty) {
     EXPECT_EQ(u, kUntouchedUnsigned);
 }
 
+// A real number is the whole text or nothing: what the integer parsers refuse for its
+// notation, a real reply refuses for a unit or a second number.
+TEST(RealEntry, TakesTheWholeTextOnly) {
+    const struct {
+        const char *text;
+        int result;
+        float value;
+    } cases[] = {
+        {"2.5", 0, 2.5f},      {"1e1", 0, 10.0f},     {" -0.5", 0, -0.5f}, {"+.5", 0, 0.5f},
+        {"5.", 0, 5.0f},       {"0x10", 0, 16.0f},    {"1e99", 0, INFINITY},
+        {"-inf", 0, -INFINITY}, {"2.5V", -2, 0.0f},    {"7 9", -2, 0.0f},   {"1.5 ", -2, 0.0f},
+        {"abc", -2, 0.0f},     {"1e", -2, 0.0f},      {".", -2, 0.0f},     {"-", -2, 0.0f},
+        {"14h", -2, 0.0f},     {"", -1, 0.0f},
+    };
+    for (const auto &c : cases) {
+        float value = 42.0f;
+        EXPECT_EQ(String2Float(c.text, value), c.result) << c.text;
+        EXPECT_EQ(value, c.result == 0 ? c.value : 42.0f) << c.text;
+    }
+    float value = 42.0f;
+    EXPECT_EQ(String2Float("nan", value), 0);
+    EXPECT_TRUE(std::isnan(value));
+    EXPECT_EQ(String2Float(nullptr, value), -1);
+}
+
 // ---- sprintd --------------------------------------------------------------------------------
 
 struct DigitsCase {

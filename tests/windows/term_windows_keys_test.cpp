@@ -31,7 +31,7 @@ std::vector<int> codes(const KEY_EVENT_RECORD &key) {
     std::size_t at = 0;
     while (at < bytes.size()) {
         const auto *p = reinterpret_cast<const unsigned char *>(bytes.data()) + at;
-        const term::DecodedKey d = term::decodeKey(p, bytes.size() - at, true);
+        const term::DecodedKey d = term::decodeKey(p, bytes.size() - at, true, false);
         EXPECT_EQ(d.kind, term::DecodedKey::Key) << "bytes of key " << key.wVirtualKeyCode;
         if (d.kind != term::DecodedKey::Key || d.used == 0) break;
         if (d.key & term::kExtended) {
@@ -83,6 +83,7 @@ TEST(WindowsKeys, EachKeyReachesGetchAsTheConsoleGivesIt) {
         {"Ctrl+@", event('2', 0, kCtrl), {0, 3}},
         {"held key repeats", event(VK_RIGHT, 0, 0, 3), {0, 77, 0, 77, 0, 77}},
         {"held letter repeats", event('X', 'x', 0, 2), {'x', 'x'}},
+        {"held Esc repeats", event(VK_ESCAPE, 27, 0, 2), {27, 27}},
     };
     for (const Case &c : cases)
         EXPECT_EQ(codes(c.key), c.expected) << c.name;
