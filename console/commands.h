@@ -38,8 +38,10 @@ void ReadDuration();      // m
 void SetDuration();       // M
 
 // Live monitors and the uptime readout. A monitor rewrites one line in place until Esc or
-// the end of the input, then ends the line with "\n"; a failed query is reported through
-// Failed() and the monitor goes on; every other key is dropped.
+// the end of the input, then ends the line with "\n"; every other key is dropped. A failed
+// query is reported as Failed() reports it and the monitor goes on, its whole line drawn
+// afresh below the report (as also after a resize or a resume); a failure that repeats the
+// cycle before is counted instead of reported again.
 void CounterMonitor(); // f
 void UptimeReadout();  // u
 void UptimeMonitor();  // U

@@ -51,26 +51,53 @@ Entry ReadUnsigned(uint32_t &value, std::size_t maxLength) {
     return ReadEntry(String2ULong, value, maxLength);
 }
 
-void PrintError(const char *name) {
+namespace {
+
+// Every line of a failure report goes through here: printed at once, so that a progress line
+// shows before a slow flush, or collected when `into` is given.
+void Say(std::string *into, const std::string &line) {
+    if (into != nullptr)
+        *into += line;
+    else
+        term::printf("%s", line.c_str());
+}
+
+std::string ErrorLine(const char *name) {
     // Both texts describe the failure only until the next adapter operation, and the I/O
     // text is the one asked for first.
     const char *ioText = BXA_7_IO_ErrorMessage();
     const char *errorText = BXA_7_ErrorMessage();
-    term::printf("Error at %s: %s, I/O Error Message: %s\n", name, errorText ? errorText : "",
-                 ioText ? ioText : "");
+    return std::string("Error at ") + name + ": " + (errorText ? errorText : "") +
+           ", I/O Error Message: " + (ioText ? ioText : "") + "\n";
 }
 
-void FlushAdapter() {
-    if (g_debugMode) term::printf("Flushing communication buffers of the BXA-7 adapter...\n");
+void Flush(std::string *into) {
+    if (g_debugMode) Say(into, "Flushing communication buffers of the BXA-7 adapter...\n");
     if (BXA_7_Flush_LPT() != 0) {
-        PrintError("BXA_7_Flush_LPT");
+        Say(into, ErrorLine("BXA_7_Flush_LPT"));
         return;
     }
     if (g_debugMode) {
-        term::printf("Communication buffers of the BXA-7 adapter were flushed\n");
+        Say(into, "Communication buffers of the BXA-7 adapter were flushed\n");
     } else if (!g_quietMode) {
-        term::printf("Buffers flushed\n");
+        Say(into, "Buffers flushed\n");
     }
+}
+
+} // namespace
+
+void PrintError(const char *name) {
+    Say(nullptr, ErrorLine(name));
+}
+
+void FlushAdapter() {
+    Flush(nullptr);
+}
+
+std::string FailureReport(const char *name) {
+    std::string report = ErrorLine(name);
+    Flush(&report);
+    return report;
 }
 
 bool Failed(int32_t status, const char *name) {

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 // Set from the command line, fixed for the rest of the run; debug mode clears quiet mode.
 extern bool g_quietMode;
@@ -41,6 +42,11 @@ void PrintError(const char *name);
 
 // Flushes the adapter's buffers; a failure is reported with PrintError, never returned.
 void FlushAdapter();
+
+// What Failed() does, as text: flushes the adapter and returns the lines Failed() would
+// print for `name` (the error report line, then the flush's lines in the run's mode, each
+// ending with "\n") instead of printing them. For callers that decide how to show them.
+std::string FailureReport(const char *name);
 
 // The failure path of the commands: when `status` is non-zero, prints the error report for
 // `name`, flushes the adapter and returns true; returns false on success.

@@ -448,6 +448,8 @@ void Session::flush() {
 }
 
 void Session::finish() {
+    // Otherwise the shell's prompt would follow "Program finished" on its row.
+    if (outputIsTerminal_ && cursor_.x != 1) emit("\n", 1);
     flush();
     platform_.finish();
 }
@@ -496,6 +498,10 @@ void Session::gotoxy(int x, int y) {
 
 void Session::clreol() {
     control("\x1b[K");
+}
+
+void Session::clreos() {
+    control("\x1b[J");
 }
 
 bool Session::peekKey(bool wait) {
@@ -764,6 +770,15 @@ int wherey() {
 }
 void clreol() {
     session().clreol();
+}
+void clreos() {
+    session().clreos();
+}
+bool outputIsTerminal() {
+    return session().outputIsTerminal();
+}
+unsigned events() {
+    return session().events();
 }
 void flush() {
     session().flush();

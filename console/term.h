@@ -44,6 +44,9 @@
 // loops see it at once and never spin. Callers treat kEndOfInput as Esc; a loop that drains
 // the keyboard must stop at it: while (term::kbhit() && term::getch() != term::kEndOfInput).
 //
+// At exit, on a terminal, a last line the program left unfinished is ended, so that the
+// shell's prompt starts on a row of its own; output to a pipe or file keeps its bytes.
+//
 // The terminal is given back as it was found on every way out of the program: normal exit,
 // Ctrl-C and the other terminating signals, and crashes (the program then dies of the same
 // signal). Ctrl-Z gives it back while the program is stopped and takes key mode again on
@@ -79,6 +82,27 @@ int wherey();
 
 // Clears from the cursor to the end of its row; the cursor stays.
 void clreol();
+
+// Clears from the cursor to the end of the screen; the cursor stays.
+void clreos();
+
+// True when standard output is a terminal: cursor movement and clearing reach a screen.
+bool outputIsTerminal();
+
+// What happened to the output terminal that the layer cannot follow, as bits:
+// - kResized: the window changed its size. The terminal may have rewrapped what stands on
+//   it, so rows and columns written before no longer hold what they held.
+// - kResumed: the program went on after a stop (Ctrl-Z, then fg or bg). Whatever the shell
+//   wrote in between stands where the layer thinks its cursor is; the cursor is usually at
+//   the start of a row below what the program wrote.
+// A signal handler (or, on Windows, the look at the window's size that the layer takes when
+// it needs the width anyway) only notes the event in a flag; nothing is written then.
+// events() returns the events noted since its last call and clears them; code that draws in
+// place asks for them once per cycle and draws afresh. Nothing is noted while standard
+// output is not a terminal.
+constexpr unsigned kResized = 1;
+constexpr unsigned kResumed = 2;
+unsigned events();
 
 // Writes out at once what printf() and cprintf() have buffered (the layer does so itself
 // before it waits or polls, at line ends on a terminal, and at exit). For code that hands

@@ -106,6 +106,9 @@ public:
     int wherex() const { return cursor_.x; }
     int wherey() const { return cursor_.y; }
     void clreol();
+    void clreos();
+    bool outputIsTerminal() const { return outputIsTerminal_; }
+    unsigned events() { return outputIsTerminal_ ? platform_.takeEvents() : 0; }
     int kbhit();
     int getch();
     void waitKey();
@@ -115,7 +118,8 @@ public:
     const char *degreeSign() const { return charset_.degreeSign; }
 
     void flush();
-    // Flushes and gives the terminal back: the end of the run.
+    // Ends an unfinished last line on a terminal, flushes and gives the terminal back: the
+    // end of the run.
     void finish();
 
 private:

@@ -67,6 +67,10 @@ public:
     // output is not a terminal. Called for every piece of output: must be cheap.
     virtual int columns() = 0;
 
+    // The events of term.h (kResized, kResumed) noted since the last call, then cleared.
+    // Called once per monitor cycle: must be cheap.
+    virtual unsigned takeEvents() = 0;
+
     // Milliseconds since the program started, wrapping around at 2^32.
     virtual uint32_t clockMs() = 0;
     virtual void sleepMs(uint32_t ms) = 0;

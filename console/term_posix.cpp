@@ -1,6 +1,7 @@
 // The terminal layer on POSIX: termios key mode, the signals that must give the terminal
 // back, poll/read/write on the standard descriptors, a self-pipe that wakes a wait for input
 // when a handled signal arrives, and the monotonic clock.
+#include "term.h"
 #include "term_platform.h"
 
 #include <cerrno>
@@ -36,7 +37,9 @@ termios g_found{};                         // the terminal as the program found 
 termios g_keyMode{};                       // no echo, no line buffering, no flow control
 volatile sig_atomic_t g_inKeyMode = 0;     // the terminal is in key mode now
 volatile sig_atomic_t g_keyModeWanted = 0; // ... and should be while the program runs
-volatile sig_atomic_t g_resized = 1;
+volatile sig_atomic_t g_resized = 1;       // the width must be asked for again
+volatile sig_atomic_t g_resizeNoted = 0;   // ... and takeEvents() has not told it yet
+volatile sig_atomic_t g_resumeNoted = 0;   // the program went on after a stop
 int g_wake[2] = {-1, -1}; // self-pipe: a handler writes a byte, waitForInput() wakes up
 struct sigaction g_previous[NSIG];
 struct sigaction g_stopAction;
@@ -101,6 +104,7 @@ void onStop(int) {
     unblock(SIGTSTP);
     raise(SIGTSTP); // stopped here until SIGCONT
     sigaction(SIGTSTP, &g_stopAction, nullptr);
+    g_resumeNoted = 1;
     // Without a job-control shell the stop is discarded and SIGCONT never comes.
     if (g_keyModeWanted && inForeground()) takeKeyMode();
     errno = savedErrno;
@@ -108,6 +112,7 @@ void onStop(int) {
 
 void onContinue(int) {
     const int savedErrno = errno;
+    g_resumeNoted = 1;
     // In the background (bg) the terminal belongs to the shell; key mode comes back with fg.
     if (g_keyModeWanted && inForeground()) takeKeyMode();
     wake();
@@ -117,6 +122,7 @@ void onContinue(int) {
 void onResize(int) {
     const int savedErrno = errno;
     g_resized = 1;
+    g_resizeNoted = 1;
     wake();
     errno = savedErrno;
 }
@@ -209,7 +215,11 @@ public:
         echoOnOutput_ = inputIsTerminal_ && outputIsTerminal_ && sameTerminal(kIn, kOut);
         // Before any handler that writes to it.
         makeWakePipe();
-        if (outputIsTerminal_) installSimple(SIGWINCH, onResize);
+        if (outputIsTerminal_) {
+            installSimple(SIGWINCH, onResize);
+            // Also when input is not a terminal: a stop still moves the screen on.
+            installSimple(SIGCONT, onContinue);
+        }
     }
 
     bool inputIsTerminal() override { return inputIsTerminal_; }
@@ -287,6 +297,20 @@ public:
             columns_ = ioctl(kOut, TIOCGWINSZ, &size) == 0 && size.ws_col > 0 ? size.ws_col : 80;
         }
         return columns_;
+    }
+
+    unsigned takeEvents() override {
+        unsigned events = 0;
+        // A signal between a test and its reset is told now; one after it, next time.
+        if (g_resizeNoted) {
+            g_resizeNoted = 0;
+            events |= kResized;
+        }
+        if (g_resumeNoted) {
+            g_resumeNoted = 0;
+            events |= kResumed;
+        }
+        return events;
     }
 
     uint32_t clockMs() override {

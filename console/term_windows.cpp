@@ -1,6 +1,7 @@
 // The terminal layer on Windows: the console's key events turned into the byte sequences the
 // shared key decoder reads, the cursor sequences the shared code writes carried out on the
 // console screen buffer, pipes and files read in order, and a 1 ms timer.
+#include "term.h"
 #include "term_platform.h"
 #include "term_windows_keys.h"
 
@@ -137,11 +138,23 @@ public:
         const ULONGLONG now = GetTickCount64();
         if (columns_ == 0 || now - columnsAt_ >= 100) {
             CONSOLE_SCREEN_BUFFER_INFO info;
-            columns_ =
+            const int width =
                 GetConsoleScreenBufferInfo(out_, &info) && info.dwSize.X > 0 ? info.dwSize.X : 80;
+            // The console reports no resize by itself unless asked to in its input mode;
+            // a changed width is what the layer has to follow anyway.
+            if (columns_ != 0 && width != columns_) resizeNoted_ = true;
+            columns_ = width;
             columnsAt_ = now;
         }
         return columns_;
+    }
+
+    // There is no stop and resume on Windows; a resize is noticed within a tenth of a second.
+    unsigned takeEvents() override {
+        columns();
+        const unsigned events = resizeNoted_ ? kResized : 0;
+        resizeNoted_ = false;
+        return events;
     }
 
     uint32_t clockMs() override {
@@ -319,6 +332,7 @@ private:
     bool timerRaised_ = false;
     LARGE_INTEGER frequency_{};
     int columns_ = 0;
+    bool resizeNoted_ = false;
     ULONGLONG columnsAt_ = 0;
 };
 

@@ -157,9 +157,11 @@ std::vector<uint8_t> littleEndian(uint64_t value, int bytes) {
     return out;
 }
 
+// The number in bytes first.. of a little-endian field; bytes past the eighth do not fit and
+// are left out (a text register's bytes are no number).
 uint64_t fromLittleEndian(const std::vector<uint8_t> &bytes, size_t first, size_t count) {
     uint64_t value = 0;
-    for (size_t i = 0; i < count && first + i < bytes.size(); ++i)
+    for (size_t i = 0; i < count && i < sizeof value && first + i < bytes.size(); ++i)
         value |= uint64_t{bytes[first + i]} << (8 * i);
     return value;
 }
@@ -404,7 +406,7 @@ int main(int argc, char **argv) {
     const bool showing = args.empty() || (args[0] == "show" && args.size() == 1);
     const Change change = showing ? Change() : command(args, host.bootId);
 
-    StateStore store(path, host.bootId, host.now);
+    StateStore store(path, host.bootId, host.now, host.notice);
     FileError error;
     if (showing) {
         const SimState *state = store.current(error);

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <thread>
@@ -51,6 +52,10 @@ Host systemHost() {
             std::this_thread::yield();
     };
     host.bootId = currentBootId();
+    // The library has no other way to tell the user where a damaged state file went.
+    host.notice = [](const std::string &message) {
+        std::fprintf(stderr, "bxa7-sim: %s\n", message.c_str());
+    };
     return host;
 }
 
@@ -173,7 +178,8 @@ int32_t Session::doOpen() {
     if (!configure(problem)) return fail(Operation::Open, kConfiguration, problem, kIoNoPort);
     if (const int32_t status = injected(Operation::Open, std::nullopt)) return status;
     if (!store_ || store_->path() != config_.statePath)
-        store_ = std::make_unique<StateStore>(config_.statePath, host_.bootId, host_.now);
+        store_ = std::make_unique<StateStore>(config_.statePath, host_.bootId, host_.now,
+                                              host_.notice);
     FileError error;
     if (!store_->current(error)) return stateFailure(Operation::Open, error);
     bus_.abort();

@@ -30,6 +30,7 @@ struct Host {
     Clock now;                               // monotonic ns, one clock for all processes
     std::function<void(int64_t)> sleepUntil; // returns at that time on `now`
     std::string bootId;
+    Notice notice; // messages for the user that are no failure; may be empty
 };
 
 // The real environment, clock and sleep.

@@ -9,6 +9,8 @@ namespace bxa7sim {
 
 namespace {
 
+constexpr std::string_view kFormatWord = "bxa7-sim-state ";
+constexpr unsigned kFormatVersion = 1;
 constexpr std::string_view kMagic = "bxa7-sim-state 1";
 constexpr char kChannelLetter[kChannels] = {'X', 'Y'};
 
@@ -253,6 +255,20 @@ std::optional<SimState> decodeState(std::string_view text) {
     if (!ended || seen.size() != 4 + 3 * kChannels) return std::nullopt;
     if (state.bus.moduleSlot && state.bus.foreign.count(*state.bus.moduleSlot)) return std::nullopt;
     return state;
+}
+
+StateFormat stateFormat(std::string_view text) {
+    if (text.substr(0, kFormatWord.size()) != kFormatWord) return StateFormat::Foreign;
+    text.remove_prefix(kFormatWord.size());
+    const std::string_view version = text.substr(0, text.find('\n'));
+    unsigned number = 0;
+    const auto [end, error] =
+        std::from_chars(version.data(), version.data() + version.size(), number);
+    // A version too large for `number` is newer all the same.
+    const bool digits = !version.empty() && end == version.data() + version.size();
+    if (digits && error == std::errc::result_out_of_range) return StateFormat::Newer;
+    if (digits && error == std::errc() && number > kFormatVersion) return StateFormat::Newer;
+    return StateFormat::Current;
 }
 
 } // namespace bxa7sim

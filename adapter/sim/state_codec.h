@@ -29,6 +29,13 @@ std::string encodeState(const SimState &state);
 // with values in range (empty, truncated, another format version, anything out of place).
 std::optional<SimState> decodeState(std::string_view text);
 
+// What a text begins as: no state file at all, a state file of a format version newer than
+// this one, or one of this version (which decodeState may still refuse as damaged). A text
+// that begins with the format's first word and a blank counts as a state file; its version
+// is newer when it is a decimal number above this one's.
+enum class StateFormat { Foreign, Newer, Current };
+StateFormat stateFormat(std::string_view text);
+
 } // namespace bxa7sim
 
 #endif // BXA7SIM_STATE_CODEC_H

@@ -3,7 +3,9 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
+#include <string>
 #include <vector>
 
 namespace bxa7sim {
@@ -90,6 +92,37 @@ HANDLE openShared(const std::string &path, DWORD access) {
         return handle != INVALID_HANDLE_VALUE;
     });
     return handle;
+}
+
+// Whether the last part of `path` names a device (NUL, CON, COM1, ...), which Windows finds
+// in every directory, with any extension and trailing blanks or dots.
+bool deviceName(const std::string &path) {
+    const size_t start = path.find_last_of("\\/:");
+    std::string name = path.substr(start == std::string::npos ? 0 : start + 1);
+    name = name.substr(0, name.find('.'));
+    while (!name.empty() && name.back() == ' ')
+        name.pop_back();
+    for (char &c : name)
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    if (name == "CON" || name == "PRN" || name == "AUX" || name == "NUL" || name == "CONIN$" ||
+        name == "CONOUT$")
+        return true;
+    return name.size() == 4 && (name.compare(0, 3, "COM") == 0 || name.compare(0, 3, "LPT") == 0) &&
+           name[3] >= '1' && name[3] <= '9';
+}
+
+// Refuses what is no regular file before it is opened: a device would be read from or
+// replaced, a directory cannot be.
+bool regularPath(const std::string &path, FileError &error) {
+    const char *kind = nullptr;
+    const DWORD attributes = GetFileAttributesA(path.c_str());
+    if (deviceName(path))
+        kind = "Is a device";
+    else if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
+        kind = "Is a directory";
+    if (!kind) return true;
+    error = {"the state file " + path + " is not a regular file", kind};
+    return false;
 }
 
 bool writeAll(HANDLE file, const std::string &text) {
@@ -196,6 +229,7 @@ StateFile::StateFile(std::string path) : path_(std::move(path)), current_(new Cu
 StateFile::~StateFile() = default;
 
 bool StateFile::refresh(Read &result, std::string &text, FileError &error) {
+    if (!regularPath(path_, error)) return false;
     HANDLE file = openShared(path_, GENERIC_READ);
     if (file == INVALID_HANDLE_VALUE) {
         const DWORD code = GetLastError();
@@ -205,6 +239,11 @@ bool StateFile::refresh(Read &result, std::string &text, FileError &error) {
             return true;
         }
         error = failure("cannot read the state file", path_, code);
+        return false;
+    }
+    if (GetFileType(file) != FILE_TYPE_DISK) { // a pipe or a device by another name
+        CloseHandle(file);
+        error = {"the state file " + path_ + " is not a regular file", "Is a device"};
         return false;
     }
     Identity id;
@@ -268,7 +307,14 @@ bool StateFile::replace(const std::string &text, FileError &error) {
         DeleteFileA(temporary.c_str());
         return false;
     }
-    // Closed before the rename: a file open without delete sharing cannot be renamed.
+    // On the disk before the rename, or a power loss could leave the new name on an empty
+    // file. Closed before the rename: a file open without delete sharing cannot be renamed.
+    if (!FlushFileBuffers(file)) {
+        error = failure("cannot write", temporary);
+        CloseHandle(file);
+        DeleteFileA(temporary.c_str());
+        return false;
+    }
     CloseHandle(file);
     const bool moved = retried([&] {
         return MoveFileExA(temporary.c_str(), path_.c_str(),
@@ -284,6 +330,21 @@ bool StateFile::replace(const std::string &text, FileError &error) {
     current_->known = written != INVALID_HANDLE_VALUE && Identity::of(written, current_->seen);
     if (written != INVALID_HANDLE_VALUE) CloseHandle(written);
     return true;
+}
+
+bool StateFile::keepAside(std::string &kept, FileError &error) {
+    for (unsigned n = 0; n < 100000; ++n) {
+        kept = path_ + ".corrupt" + (n == 0 ? "" : "." + std::to_string(n));
+        // Without MOVEFILE_REPLACE_EXISTING the move never replaces an earlier file.
+        const bool moved = retried([&] {
+            return MoveFileExA(path_.c_str(), kept.c_str(), MOVEFILE_WRITE_THROUGH) != 0;
+        });
+        if (moved) return true;
+        const DWORD code = GetLastError();
+        if (code != ERROR_ALREADY_EXISTS && code != ERROR_FILE_EXISTS) break;
+    }
+    error = failure("cannot keep the corrupt state file as", kept);
+    return false;
 }
 
 } // namespace bxa7sim

@@ -5,9 +5,14 @@
 // replace, and only when they changed something, so processes never lose each other's
 // updates and a query never rewrites the file.
 //
-// A missing, empty or corrupt file is a freshly powered-on module. A file written during an
-// earlier boot of the machine keeps its slots, inputs and forced registers, but its module
-// is powered on afresh: its times belong to a clock that no longer runs.
+// A missing or empty file is a freshly powered-on module. A file that begins as a state file
+// but is damaged is kept aside (StateFile::keepAside) and replaced by a freshly powered-on
+// module; the notice says where it went. Anything else - a file that is no state file, a
+// state file of a newer format version, something that is no regular file - is left
+// untouched and refused, before anything (not even the lock file) is created. A file
+// written during an earlier boot of the machine keeps its slots, inputs and forced
+// registers, but its module is powered on afresh: its times belong to a clock that no
+// longer runs.
 #ifndef BXA7SIM_STATE_STORE_H
 #define BXA7SIM_STATE_STORE_H
 
@@ -21,10 +26,12 @@
 namespace bxa7sim {
 
 using Clock = std::function<int64_t()>;
+// Receives a one-line message for the user (without a line end) that is no failure.
+using Notice = std::function<void(const std::string &)>;
 
 class StateStore {
 public:
-    StateStore(std::string path, std::string bootId, Clock now);
+    StateStore(std::string path, std::string bootId, Clock now, Notice notice = {});
 
     const std::string &path() const { return file_.path(); }
 
@@ -44,8 +51,11 @@ private:
     StateFile file_;
     std::string bootId_;
     Clock now_;
-    std::optional<SimState> cached_; // the file's state, when it is valid
-    std::optional<SimState> stale_;  // a well-formed state from another boot
+    Notice notice_;
+    std::optional<SimState> cached_;   // the file's state, when it is valid
+    std::optional<SimState> stale_;    // a well-formed state from another boot
+    std::optional<FileError> refused_; // why the file is not ours to use or replace
+    bool damaged_ = false;             // the file begins as a state file but is corrupt
 };
 
 } // namespace bxa7sim

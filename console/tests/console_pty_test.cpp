@@ -282,9 +282,10 @@ TEST(ConsoleOnTerminal, TerminalIsGivenBack) {
         if (way.signal == 0) {
             EXPECT_TRUE(WIFEXITED(st) && WEXITSTATUS(st) == 0) << way.name << " status " << st;
             const std::string &out = p.output();
-            const std::string last = "\r\nProgram finished";
+            // On a terminal its line is ended, so that the shell's prompt starts a row.
+            const std::string last = "\r\nProgram finished\r\n";
             EXPECT_EQ(out.substr(out.size() - std::min(out.size(), last.size())), last)
-                << way.name << ": Program finished comes last\n"
+                << way.name << ": Program finished comes last, its line ended\n"
                 << out;
         } else {
             EXPECT_TRUE(WIFSIGNALED(st) && WTERMSIG(st) == way.signal)

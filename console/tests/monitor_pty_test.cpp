@@ -167,9 +167,30 @@ protected:
 
     Lines lines() { return split(screen_->screen()); }
 
-    // Esc, then a pause so that the next key is not read as part of an Alt sequence.
+    // Starts QVX-3-Test with `switches` from an interactive shell with job control, for
+    // Ctrl-Z and fg, and waits until it takes keys.
+    TmuxScreen &startInShell(const std::string &switches, int columns,
+                             const std::string &busHz = "0") {
+        TmuxScreen::Options options;
+        options.columns = columns;
+        options.rows = kRows;
+        options.env = {"BXA7_SIM_STATE=" + state_, "BXA7_SIM_BUS_HZ=" + busHz,
+                       "LC_ALL=C.UTF-8", "PS1=sh> ", "ENV="};
+        screen_ = std::make_unique<TmuxScreen>(std::vector<std::string>{"sh", "-i"}, options);
+        TmuxScreen &s = *screen_;
+        EXPECT_TRUE(s.waitFor("sh>")) << s.screen();
+        s.type("'" + kConsole + "' " + switches + "\n");
+        const auto end = std::chrono::steady_clock::now() + ptytest::kPatience;
+        while ((s.settings().c_lflag & ECHO) && std::chrono::steady_clock::now() < end)
+            std::this_thread::sleep_for(milliseconds(20));
+        return s;
+    }
+
+    // Esc, read by the program, then a pause so that the next key is not read as part of an
+    // Alt sequence. On a loaded machine the program may take long to read it.
     void escape() {
         screen_->keys({"Escape"});
+        EXPECT_TRUE(screen_->waitInputRead()) << "the Esc was never read";
         std::this_thread::sleep_for(milliseconds(300));
     }
 
@@ -389,9 +410,17 @@ TEST_F(MonitorTest, UptimeMonitorCountsWithTheModuleAndShowsNoDrift) {
     EXPECT_GT(number(later.queries), 10.0);
 }
 
-// After the module restarted, a new run leaves the uptime fields blank until the uptime
-// passes the one shown in the earlier run; the rate is shown as usual.
-TEST_F(MonitorTest, UptimeMonitorComparesWithTheUptimeShownInAnEarlierRun) {
+// A module restart shows at once, between runs and within one (the module power-cycled),
+// and the difference counts afresh from the new uptime: near zero, and a zero is never
+// shown as "-0.00s".
+TEST_F(MonitorTest, UptimeMonitorShowsARestartAtOnce) {
+    static const std::regex drift(" *(-?[0-9]+\\.[0-9]{2})s *");
+    auto driftOf = [](const UptimeLine &u) {
+        std::smatch d;
+        EXPECT_TRUE(std::regex_match(u.difference, d, drift)) << u.difference;
+        EXPECT_EQ(u.difference.find("-0.00s"), std::string::npos) << u.difference;
+        return d.empty() ? 1e9 : number(d[1]);
+    };
     sim("force uptime 30");
     TmuxScreen &s = start({"-q"});
     s.type("U");
@@ -400,20 +429,33 @@ TEST_F(MonitorTest, UptimeMonitorComparesWithTheUptimeShownInAnEarlierRun) {
         [](const Lines &l) { return readUptimeLine(at(l, 1)).uptime == "30.00s         "; }, seen))
         << show(seen);
     escape();
+
     sim("force uptime 20");
     s.type("U");
-    ASSERT_TRUE(
-        waitUntil([](const Lines &l) { return !readUptimeLine(at(l, 2)).queries.empty(); }, seen))
-        << show(seen);
-    std::this_thread::sleep_for(milliseconds(300));
-    UptimeLine second = readUptimeLine(at(lines(), 2));
-    EXPECT_EQ(second.uptime, std::string(15, ' '));
-    EXPECT_EQ(second.difference, std::string(15, ' '));
-
-    sim("force uptime 30 20"); // 30.02 s: more than 0.01 s beyond the uptime shown
     ASSERT_TRUE(waitUntil(
-        [](const Lines &l) { return readUptimeLine(at(l, 2)).uptime == "30.02s         "; }, seen))
+        [](const Lines &l) { return readUptimeLine(at(l, 2)).uptime == "20.00s         "; }, seen))
+        << "a lower uptime than the last run showed\n"
         << show(seen);
+    EXPECT_LT(std::fabs(driftOf(readUptimeLine(at(seen, 2)))), 0.25) << show(seen);
+
+    sim("power-cycle");
+    sim("force uptime live");
+    static const std::regex seconds("([0-9]{1,2}\\.[0-9]{2})s *");
+    ASSERT_TRUE(waitUntil(
+        [](const Lines &l) {
+            std::smatch m;
+            const UptimeLine u = readUptimeLine(at(l, 2));
+            return std::regex_match(u.uptime, m, seconds) && number(m[1]) < 15.0;
+        },
+        seen))
+        << "the uptime from the power-cycle on, in place of 20.00s\n"
+        << show(seen);
+    for (const Lines &l : sample(milliseconds(1000))) {
+        ASSERT_EQ(l.size(), 2u) << show(l);
+        const UptimeLine u = readUptimeLine(l[1]);
+        ASSERT_TRUE(u.layout) << show(l);
+        EXPECT_LT(std::fabs(driftOf(u)), 0.25) << "counted from the restart\n" << show(l);
+    }
 }
 
 // u reads the uptime once: the module's whole seconds and 1/1024 s, rounded to hundredths.
@@ -484,9 +526,10 @@ struct FailureCase {
 
 class MonitorFailureTest : public MonitorTest, public testing::WithParamInterface<FailureCase> {};
 
-// The error line and the flush message begin on the monitor line; the monitor goes on,
-// writing its fields at their columns on the row below them, and Esc still ends it.
-TEST_P(MonitorFailureTest, ErrorOnTheMonitorLineThenTheMonitorGoesOn) {
+// The error line and the flush message begin on the monitor line; below them the whole line
+// is drawn afresh, labels and fields at their columns, the monitor goes on there, and Esc
+// still ends it.
+TEST_P(MonitorFailureTest, ErrorLinesThenTheWholeLineAfreshBelowThem) {
     const FailureCase &c = GetParam();
     TmuxScreen &s = start({}, c.fail);
     waitForLoop({});
@@ -505,13 +548,16 @@ TEST_P(MonitorFailureTest, ErrorOnTheMonitorLineThenTheMonitorGoesOn) {
 
     sim("force uptime 4000");
     sim("force freq-x 87654321");
-    const std::string value = c.key == std::string("U") ? "1:06:40.00 " : " 8765.4321Hz";
+    const bool uptime = c.key == std::string("U");
+    const std::string value = uptime ? "1:06:40.00 " : " 8765.4321Hz";
     ASSERT_TRUE(waitUntil(
-        [&](const Lines &l) { return holdsAt(at(l, flushed + 1), c.valueColumn, value); }, seen))
-        << show(seen);
-    EXPECT_EQ(at(seen, flushed + 1).substr(0, c.valueColumn - 1).find_first_not_of(' '),
-              std::string::npos)
-        << "the fixed text is not written again\n"
+        [&](const Lines &l) {
+            const std::string line = at(l, flushed + 1);
+            return holdsAt(line, c.valueColumn, value) &&
+                   (uptime ? readUptimeLine(line).layout : readCounterLine(line).layout);
+        },
+        seen))
+        << "a whole line below the report\n"
         << show(seen);
     EXPECT_EQ(static_cast<int>(seen.size()), flushed + 1) << "one failure, one report\n"
                                                           << show(seen);
@@ -538,6 +584,194 @@ TEST_F(MonitorTest, EscLeavesAMonitorWhoseEveryQueryFails) {
     escape();
     EXPECT_TRUE(s.waitExit()) << s.screen();
     EXPECT_EQ(s.exitStatus(), 0);
+}
+
+// With the module gone every query fails the same way: one error line, the count of its
+// repeats growing at its end, the labelled line below it, nothing else printed. When the
+// module answers again the count stays as it was and the fields fill in; the next failure
+// is new and gets lines of its own.
+TEST_F(MonitorTest, RepeatedFailureIsCountedOnItsErrorLine) {
+    constexpr int kWide = 250; // the error line after the monitor line on one row
+    TmuxScreen &s = start({"-q"}, "", "0", kWide);
+    s.type("U");
+    Lines seen;
+    ASSERT_TRUE(
+        waitUntil([](const Lines &l) { return !readUptimeLine(at(l, 1)).queries.empty(); }, seen))
+        << show(seen);
+
+    static const std::regex counted(".*Error at QVX_3_GetUptime: .*\\(repeated ([0-9]+) times?\\)");
+    auto count = [](const std::string &row) {
+        std::smatch m;
+        return std::regex_match(row, m, counted) ? std::stol(m[1]) : -1L;
+    };
+    sim("slot 0 empty");
+    ASSERT_TRUE(waitUntil([&](const Lines &l) { return count(at(l, 1)) >= 2; }, seen))
+        << show(seen);
+    const long first = count(at(seen, 1));
+    long before = first;
+    for (const Lines &l : sample(milliseconds(1000))) {
+        ASSERT_EQ(l.size(), 2u) << "no new lines while the failure repeats\n" << show(l);
+        EXPECT_TRUE(readUptimeLine(l[1]).layout) << show(l);
+        const long n = count(l[0]);
+        EXPECT_GE(n, before) << show(l);
+        before = n;
+    }
+    ASSERT_TRUE(waitUntil([&](const Lines &l) { return count(at(l, 1)) > first; }, seen))
+        << "the count goes on\n"
+        << show(seen);
+
+    sim("slot 0 module");
+    sim("force uptime 4000");
+    ASSERT_TRUE(waitUntil(
+        [](const Lines &l) { return readUptimeLine(at(l, 2)).uptime == "1:06:40.00     "; }, seen))
+        << show(seen);
+    const long final = count(at(seen, 1));
+    EXPECT_GE(final, before);
+    std::this_thread::sleep_for(milliseconds(600));
+    seen = lines();
+    EXPECT_EQ(count(at(seen, 1)), final) << "the count ends with the repeats\n" << show(seen);
+
+    sim("slot 0 empty");
+    ASSERT_TRUE(waitUntil(
+        [](const Lines &l) {
+            return l.size() == 3 && rowStarting(l, "Device uptime: ") == 3 &&
+                   at(l, 2).find("Error at QVX_3_GetUptime: ") != std::string::npos;
+        },
+        seen))
+        << "a failure after a success is reported again\n"
+        << show(seen);
+    EXPECT_TRUE(readUptimeLine(at(seen, 3)).layout) << show(seen);
+}
+
+// A resize draws the whole line afresh on a new row: in a window narrower than the line in
+// the steady wrapped layout, on one row again once the window is wide enough.
+TEST_F(MonitorTest, ResizeDrawsTheWholeLineAfresh) {
+    TmuxScreen &s = start({"-q"});
+    s.type("U");
+    Lines seen;
+    ASSERT_TRUE(
+        waitUntil([](const Lines &l) { return !readUptimeLine(at(l, 1)).queries.empty(); }, seen))
+        << show(seen);
+
+    constexpr int kNarrow = 60;
+    static const std::regex rate("[0-9]+\\.[0-9]{2}");
+    auto wrapped = [](const Lines &l) {
+        std::string first = at(l, static_cast<int>(l.size()) - 1);
+        first.resize(kNarrow, ' ');
+        return readUptimeLine(first + at(l, static_cast<int>(l.size())));
+    };
+    s.resize(kNarrow, kRows);
+    ASSERT_TRUE(waitUntil(
+        [&](const Lines &l) {
+            const UptimeLine u = wrapped(l);
+            return u.layout && std::regex_match(u.queries, rate);
+        },
+        seen))
+        << show(seen);
+    const std::size_t rows = seen.size();
+    for (const Lines &l : sample(milliseconds(1000))) {
+        ASSERT_EQ(l.size(), rows) << "steady on its two rows\n" << show(l);
+        const UptimeLine u = wrapped(l);
+        ASSERT_TRUE(u.layout && std::regex_match(u.queries, rate)) << show(l);
+    }
+
+    s.resize(kColumns, kRows);
+    ASSERT_TRUE(waitUntil(
+        [&](const Lines &l) {
+            const UptimeLine u = readUptimeLine(l.back());
+            return u.layout && std::regex_match(u.queries, rate);
+        },
+        seen))
+        << show(seen);
+}
+
+// Stopped with Ctrl-Z and resumed with fg in a shell, the monitor draws its whole line on the
+// row after the shell's lines instead of writing bare fields where it left off; at the end
+// the shell's prompt starts a row of its own after "Program finished".
+TEST_F(MonitorTest, ResumeDrawsTheWholeLineAfreshBelowTheShell) {
+    TmuxScreen &s = startInShell("", kColumns);
+    s.type("f");
+    auto valuesShown = [](const std::string &row) {
+        const CounterLine c = readCounterLine(row);
+        return c.layout && c.value[0] == " 1000.0000Hz" && c.value[1] == "12500.0000Hz";
+    };
+    Lines seen;
+    ASSERT_TRUE(waitUntil([&](const Lines &l) { return valuesShown(l.back()); }, seen))
+        << show(seen);
+
+    s.keys({"C-z"});
+    ASSERT_TRUE(s.waitFor("Stopped")) << s.screen();
+    s.type("fg\n");
+    ASSERT_TRUE(waitUntil(
+        [&](const Lines &l) {
+            return valuesShown(l.back()) && rowStarting(l, "Measured data:") > rowHolding(l, "fg");
+        },
+        seen))
+        << show(seen);
+    for (const Lines &l : sample(milliseconds(800))) {
+        ASSERT_TRUE(valuesShown(l.back())) << show(l);
+        for (const std::string &row : l) {
+            if (row.find("Hz") != std::string::npos) {
+                EXPECT_EQ(row.rfind("Measured data: ", 0), 0u) << "no bare fields\n" << show(l);
+            }
+        }
+    }
+
+    escape();
+    escape();
+    ASSERT_TRUE(waitUntil(
+        [](const Lines &l) {
+            const int row = rowStarting(l, "Program finished");
+            return row > 0 && at(l, row) == "Program finished" && at(l, row + 1) == "sh>";
+        },
+        seen))
+        << "the prompt on a row of its own\n"
+        << show(seen);
+}
+
+// Stopped and resumed while a failure repeats: after each fg the failure is reported afresh
+// on the row after the shell's lines, its count at the end of its own error line, never
+// written into the shell's lines by a cursor that no longer matches the screen.
+TEST_F(MonitorTest, ResumeWhileAFailureRepeatsReportsItAfresh) {
+    constexpr int kWide = 250; // every error line on one row
+    // A slow bus, so that the stop mostly falls into a query rather than the pause.
+    TmuxScreen &s = startInShell("-q", kWide, "20000");
+    sim("slot 0 empty");
+    s.type("U");
+    Lines seen;
+    ASSERT_TRUE(s.waitFor("(repeated")) << s.screen();
+    for (int round = 1; round <= 3; ++round) {
+        s.keys({"C-z"});
+        ASSERT_TRUE(waitUntil(
+            [&](const Lines &l) {
+                int stopped = 0;
+                for (const std::string &row : l)
+                    stopped += row.find("Stopped") != std::string::npos;
+                return stopped == round;
+            },
+            seen))
+            << show(seen);
+        // Stopped for longer than the count's period, so that the count is due at once.
+        std::this_thread::sleep_for(milliseconds(400));
+        s.type("fg\n");
+        ASSERT_TRUE(waitUntil(
+            [&](const Lines &l) {
+                const int last = static_cast<int>(l.size());
+                return rowStarting(l, "Device uptime: ") == last &&
+                       rowStarting(l, "Error at ") == last - 1 &&
+                       rowStarting(l, "sh> fg") < last - 1;
+            },
+            seen))
+            << "round " << round << "\n"
+            << show(seen);
+    }
+    std::this_thread::sleep_for(milliseconds(600)); // for a count written where it must not be
+    for (const std::string &row : lines()) {
+        if (row.find("(repeated") == std::string::npos) continue;
+        EXPECT_TRUE(row.rfind("Error at ", 0) == 0 || row.rfind("Device uptime: ", 0) == 0)
+            << row << "\n"
+            << show(lines());
+    }
 }
 
 } // namespace

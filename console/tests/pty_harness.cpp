@@ -267,6 +267,10 @@ void TmuxScreen::type(const std::string &text) {
     tmux({"send-keys", "-l", "--", text});
 }
 
+void TmuxScreen::resize(int columns, int rows) {
+    tmux({"resize-window", "-x", std::to_string(columns), "-y", std::to_string(rows)});
+}
+
 std::string TmuxScreen::capturePane(bool history) {
     std::vector<std::string> args = {"capture-pane", "-p"};
     if (history) args.insert(args.end(), {"-S", "-"});
@@ -305,6 +309,23 @@ termios TmuxScreen::settings() {
     if (fd >= 0) close(fd);
     if (!read) throw std::runtime_error("tcgetattr on the pane's terminal failed");
     return t;
+}
+
+bool TmuxScreen::waitInputRead(Deadline deadline) {
+    const auto end = Clock::now() + deadline;
+    for (;;) {
+        // A program that has ended leaves nothing to wait for.
+        if (display("#{pane_dead}") == "1") return true;
+        const int fd = open(display("#{pane_tty}").c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK);
+        int unread = -1;
+        if (fd >= 0) {
+            if (ioctl(fd, FIONREAD, &unread) != 0) unread = -1;
+            close(fd);
+        }
+        if (unread == 0) return true;
+        if (Clock::now() >= end) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
 }
 
 bool TmuxScreen::waitFor(const std::string &text, Deadline deadline) {

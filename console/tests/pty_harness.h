@@ -28,7 +28,9 @@
 namespace ptytest {
 
 using Deadline = std::chrono::milliseconds;
-constexpr Deadline kPatience{10000};
+// How long a wait for something that should happen at once may take before it counts as
+// never: far above need, so that a loaded machine never fails a test that is right.
+constexpr Deadline kPatience{60000};
 
 // A program alone in a pseudo-terminal.
 class PtyProcess {
@@ -116,6 +118,9 @@ public:
     void keys(const std::vector<std::string> &names);
     // Types text literally, character by character.
     void type(const std::string &text);
+    // Changes the window's size, as a user dragging its edge would: the program gets
+    // SIGWINCH, and tmux rewraps what the screen shows.
+    void resize(int columns, int rows);
 
     // The visible rows, each without trailing blanks, joined by "\n".
     std::string screen();
@@ -128,6 +133,8 @@ public:
     // The pane's terminal settings now: tells, for one, when the program has taken key mode,
     // so that keys sent from then on are not echoed by the terminal.
     termios settings();
+    // Waits until the program has read everything typed into its terminal so far.
+    bool waitInputRead(Deadline deadline = kPatience);
 
     // Polls the screen until `text` is on it; true when it appeared before the deadline.
     bool waitFor(const std::string &text, Deadline deadline = kPatience);

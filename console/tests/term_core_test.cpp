@@ -352,6 +352,7 @@ public:
     int writes = 0;
     std::string echoed;
     bool finished = false;
+    unsigned events = 0; // noted as the system would, taken by the layer
 
     void type(const std::string &bytes, uint32_t at = 0) { input.push_back({at, bytes}); }
 
@@ -409,6 +410,11 @@ public:
     }
     void writeEcho(const char *bytes, std::size_t size) override { echoed.append(bytes, size); }
     int columns() override { return outputTerminal ? width : 0; }
+    unsigned takeEvents() override {
+        const unsigned taken = events;
+        events = 0;
+        return taken;
+    }
     uint32_t clockMs() override { return now; }
     void sleepMs(uint32_t ms) override { now += ms; }
     void finish() override { finished = true; }
@@ -779,6 +785,45 @@ TEST_F(Layer, PrintReturnsTheCharacterCountEvenForLongText) {
     EXPECT_EQ(print(session(), "%c", 0), 1);
     session().flush();
     EXPECT_EQ(platform.written.size(), 2001u);
+}
+
+// At the end of the run a terminal gets the unfinished last line ended, so that the shell's
+// prompt starts a row of its own; a pipe or file gets exactly the bytes written.
+TEST_F(Layer, FinishEndsAnUnfinishedLineOnATerminalOnly) {
+    struct Case {
+        const char *what;
+        bool terminal;
+        const char *text;
+        const char *written;
+    };
+    const Case cases[] = {
+        {"terminal, unfinished", true, "Program finished", "Program finished\n"},
+        {"terminal, line ended", true, "done\n", "done\n"},
+        {"terminal, nothing written", true, "", ""},
+        {"file, unfinished", false, "Program finished", "Program finished"},
+    };
+    for (const Case &c : cases) {
+        ScriptedPlatform p;
+        p.outputTerminal = c.terminal;
+        Session s(p);
+        print(s, "%s", c.text);
+        s.finish();
+        EXPECT_EQ(p.written, c.written) << c.what;
+        EXPECT_TRUE(p.finished) << c.what;
+    }
+}
+
+// Events noted by the platform are told once; to a pipe or file there are none to tell.
+TEST_F(Layer, EventsAreToldOnceAndOnlyForATerminal) {
+    platform.events = kResized | kResumed;
+    EXPECT_EQ(session().events(), kResized | kResumed);
+    EXPECT_EQ(session().events(), 0u);
+
+    ScriptedPlatform file;
+    file.outputTerminal = false;
+    file.events = kResized;
+    Session s(file);
+    EXPECT_EQ(s.events(), 0u);
 }
 
 TEST_F(Layer, DegreeSignComesFromTheCodeset) {

@@ -193,7 +193,7 @@ status=0
     export BXA7_SIM_BUS_HZ=0
     for assignment in "${envs[@]}"; do export "${assignment?}"; done
     cd "$dir"
-    exec timeout 30 bash -c 'exec -a "$0" "$@"' "$argv0" "$program" "${args[@]}"
+    exec timeout -k 10 30 bash -c 'exec -a "$0" "$@"' "$argv0" "$program" "${args[@]}"
 ) <"$dir/stdin" >"$dir/actual" 2>"$dir/stderr" || status=$?
 
 # Writes the bytes of file $1 in the data notation, as | lines. GNU sed keeps a missing

@@ -3,11 +3,20 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
+#include <poll.h>
+#include <random>
+#include <signal.h>
+#include <spawn.h>
 #include <string>
 #include <sys/wait.h>
+#include <unistd.h>
 #include <vector>
+
+extern char **environ;
 
 namespace {
 
@@ -73,7 +82,68 @@ TEST_F(ProcessTest, SettingsAndTheSlotOutliveTheProcess) {
     EXPECT_NE(ok("read 5 6").substr(0, 2), "00"); // a whole second at least
 
     std::ofstream(state) << "bxa7-sim-state 1\nboot"; // damaged by hand
-    EXPECT_EQ(ok("read 17 2 read 5 6").substr(0, 18), "00 01\n00 00 00 00 ");
+    const Result repaired = client("open read 17 2 read 5 6");
+    EXPECT_EQ(repaired.status, 0);
+    EXPECT_EQ(repaired.output.substr(0, repaired.output.find("opened\n") + 25),
+              "bxa7-sim: the state file " + state + " was corrupt; kept as " + state +
+                  ".corrupt, a freshly powered-on module takes its place\nopened\n00 01\n00 00 "
+                  "00 00 ");
+    std::ifstream kept(state + ".corrupt");
+    std::string firstLine;
+    EXPECT_TRUE(std::getline(kept, firstLine) && firstLine == "bxa7-sim-state 1");
+}
+
+// Both programs refuse a file that is not theirs, and leave it as it was.
+TEST_F(ProcessTest, AFileThatIsNoStateFileIsRefusedAndKept) {
+    std::ofstream(state) << "shopping list\n";
+    const Result library = client("open");
+    EXPECT_EQ(library.status, 1);
+    EXPECT_EQ(library.output, "error 7: BXA_7_Open: the file " + state +
+                                  " is not a state file and was left untouched / set "
+                                  "BXA7_SIM_STATE to another path\n");
+    for (const char *args : {"", "show", "select 3", "reset"}) {
+        const Result control = this->control(args);
+        EXPECT_EQ(control.status, 1) << args;
+        EXPECT_EQ(control.output, "bxa7-sim: the file " + state +
+                                      " is not a state file and was left untouched: set "
+                                      "BXA7_SIM_STATE to another path\n")
+            << args;
+    }
+    std::ifstream in(state);
+    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(text, "shopping list\n");
+    EXPECT_FALSE(std::ifstream(state + ".lock").good());
+}
+
+// Each command of the control program on a fresh file, in the build under test (so also with
+// the sanitizers): it succeeds and says what it should.
+TEST_F(ProcessTest, EveryControlCommandRuns) {
+    const char *commands[] = {
+        "signal X 2000.5 0.5 25", "signal Y off", "signal Y on", "force prod-id Some text",
+        "force fw-date 2030-01-01", "force uptime 3723 467", "force state 0xC0",
+        "force freq-x 0xFFFFFFFF", "force 5v 0x8000", "force temp 0xFFFF", "force 3v live",
+        "slot 3 foreign", "slot 4 foreign 0x1234", "slot 5 module", "slot 4 empty", "select 5",
+        "power-cycle", "live", "reset",
+    };
+    for (const char *args : commands) {
+        controlOk(args);
+        // Every register shown after every change: the text registers are no numbers.
+        const Result shown = control("show");
+        EXPECT_EQ(shown.status, 0) << args << ":\n" << shown.output;
+        EXPECT_NE(shown.output.find("Readout registers"), std::string::npos) << args;
+        EXPECT_NE(shown.output.find("Ch Y"), std::string::npos) << args;
+    }
+    controlOk("force prod-id Some text");
+    const Result plain = control("");
+    EXPECT_EQ(plain.status, 0) << plain.output;
+    EXPECT_NE(plain.output.find("prod-id    1  \"Some text\"  [forced]"), std::string::npos)
+        << plain.output;
+    const Result help = control("help");
+    EXPECT_EQ(help.status, 0);
+    EXPECT_EQ(help.output.rfind("Usage: bxa7-sim", 0), 0u);
+    const Result path = control("path");
+    EXPECT_EQ(path.status, 0);
+    EXPECT_EQ(path.output, state + "\n");
 }
 
 TEST_F(ProcessTest, ConcurrentWritersLoseNothing) {
@@ -148,6 +218,87 @@ TEST_F(ProcessTest, ControlProgramDrivesTheModule) {
         EXPECT_EQ(r.output, std::string(c.message) + "Try 'bxa7-sim help'.\n");
     }
     EXPECT_EQ(control("show").output.substr(0, 60), before.substr(0, 60));
+}
+
+// A writer killed at any moment leaves the file whole and every write it reported stored:
+// the file is replaced by a rename, never written in place.
+TEST_F(ProcessTest, WritersKilledAtAnyMomentLeaveAWholeFileAndLoseNothing) {
+    ok("check");
+    setenv("BXA7_SIM_STATE", state.c_str(), 1);
+    setenv("BXA7_SIM_BUS_HZ", "0", 1);
+    unsetenv("BXA7_SIM_FAIL");
+    std::mt19937 random(20261211);
+    const char *registers[] = {"21", "22"};
+    long first = 1;
+    for (int round = 0; round < 12; ++round) {
+        struct Writer {
+            pid_t pid = -1;
+            int output = -1;
+            std::string seen;
+            long last = -1; // the last value reported stored
+        } writers[2];
+        for (int w = 0; w < 2; ++w) {
+            int fds[2];
+            ASSERT_EQ(pipe(fds), 0);
+            posix_spawn_file_actions_t actions;
+            posix_spawn_file_actions_init(&actions);
+            posix_spawn_file_actions_adddup2(&actions, fds[1], 1);
+            posix_spawn_file_actions_addclose(&actions, fds[0]);
+            const std::string from = std::to_string(first);
+            const char *argv[] = {SIM_CLIENT, "open", "count", registers[w], from.c_str(),
+                                  nullptr};
+            ASSERT_EQ(posix_spawn(&writers[w].pid, SIM_CLIENT, &actions, nullptr,
+                                  const_cast<char **>(argv), environ),
+                      0);
+            posix_spawn_file_actions_destroy(&actions);
+            close(fds[1]);
+            writers[w].output = fds[0];
+        }
+        // Each writer is killed after a random number of reported writes: a kill lands in
+        // whatever the next write is doing.
+        for (Writer &w : writers) {
+            const size_t wanted = 1 + random() % 40;
+            size_t lines = 0;
+            while (lines < wanted + 1) { // "opened" first
+                pollfd p{w.output, POLLIN, 0};
+                ASSERT_GT(poll(&p, 1, 60000), 0) << "the writer went silent";
+                char buffer[4096];
+                const ssize_t n = read(w.output, buffer, sizeof buffer);
+                ASSERT_GT(n, 0) << w.seen;
+                w.seen.append(buffer, static_cast<size_t>(n));
+                lines = static_cast<size_t>(std::count(w.seen.begin(), w.seen.end(), '\n'));
+            }
+            kill(w.pid, SIGKILL);
+        }
+        for (Writer &w : writers) {
+            int status = 0;
+            waitpid(w.pid, &status, 0);
+            EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL);
+            char buffer[4096];
+            ssize_t n;
+            while ((n = read(w.output, buffer, sizeof buffer)) > 0)
+                w.seen.append(buffer, static_cast<size_t>(n));
+            close(w.output);
+            const size_t at = w.seen.rfind("stored ");
+            ASSERT_NE(at, std::string::npos) << w.seen;
+            w.last = std::strtol(w.seen.c_str() + at + 7, nullptr, 10);
+        }
+        // The next process finds a whole state file (no damage to keep aside) holding each
+        // writer's last reported value, or the one it was writing when killed.
+        const Result r = client("open read 21 2 read 22 2");
+        ASSERT_EQ(r.status, 0) << r.output;
+        ASSERT_EQ(r.output.rfind("opened\n", 0), 0u) << r.output;
+        for (int w = 0; w < 2; ++w) {
+            const std::string line = r.output.substr(7 + 6 * static_cast<size_t>(w), 5);
+            const long stored = std::strtol(line.substr(0, 2).c_str(), nullptr, 16) |
+                                std::strtol(line.substr(3, 2).c_str(), nullptr, 16) << 8;
+            EXPECT_TRUE(stored == writers[w].last || stored == writers[w].last + 1)
+                << "round " << round << ": register " << registers[w] << " holds " << stored
+                << ", the writer reported " << writers[w].last << " stored";
+        }
+        first += 100;
+    }
+    EXPECT_FALSE(std::ifstream(state + ".corrupt").good());
 }
 
 } // namespace

@@ -1,11 +1,12 @@
 // A program that drives the simulated adapter library from the command line, so that tests
 // can run several processes against one state file. Each argument group is one step:
 //   open | getslot | setslot N | check | write CODE BYTE... | read CODE COUNT |
-//   text CODE LIMIT | sleep MS | hammer CODE FIRST COUNT
+//   text CODE LIMIT | sleep MS | hammer CODE FIRST COUNT | count CODE FIRST
 // Results go to standard output, one line per step; a failed call prints
 // "error STATUS: TEXT / IO-TEXT" and ends the program with status 1. hammer writes the
 // 16-bit values FIRST to FIRST+COUNT-1 to CODE, reads each back at once and prints how
-// many read back differently.
+// many read back differently. count writes FIRST, FIRST+1, ... (16 bits) to CODE without
+// end and prints "stored V" as soon as each write returned, for a test to kill it anywhere.
 #include "bxa7.h"
 
 #include <chrono>
@@ -100,6 +101,15 @@ int main(int argc, char **argv) {
                 if ((back[0] | back[1] << 8) != (v & 0xFFFF)) ++differing;
             }
             std::printf("differing %ld\n", differing);
+        } else if (step == "count") {
+            const auto code = static_cast<uint8_t>(number(next(i)));
+            for (long v = number(next(i));; ++v) {
+                const uint8_t bytes[] = {code, static_cast<uint8_t>(v & 0xFF),
+                                         static_cast<uint8_t>(v >> 8 & 0xFF)};
+                check(BXA_7_Send(1, bytes, 3, 1));
+                std::printf("stored %ld\n", v & 0xFFFF);
+                std::fflush(stdout);
+            }
         } else {
             std::fprintf(stderr, "sim_client: unknown step '%s'\n", step.c_str());
             return 2;

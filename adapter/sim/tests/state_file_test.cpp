@@ -86,6 +86,24 @@ TEST_F(StateFileTest, TheLockIsHeldAgainstOthersUntilReleased) {
     EXPECT_TRUE(taken);
 }
 
+// A device at the path is neither read (it could block or swallow data) nor replaced.
+TEST_F(StateFileTest, ADeviceIsRefused) {
+#ifdef _WIN32
+    const char *const devices[] = {"NUL", "con", "C:\\somewhere\\nul.txt", "COM1"};
+#else
+    const char *const devices[] = {"/dev/null", "/dev/zero"};
+#endif
+    for (const char *device : devices) {
+        StateFile file(device);
+        StateFile::Read read = StateFile::Read::Missing;
+        std::string text;
+        error = {};
+        EXPECT_FALSE(file.refresh(read, text, error)) << device;
+        EXPECT_EQ(error.what, std::string("the state file ") + device + " is not a regular file");
+        EXPECT_EQ(error.cause, "Is a device");
+    }
+}
+
 TEST(BootId, NamesTheSameBootWithinABoot) {
     const std::string id = currentBootId();
     EXPECT_FALSE(id.empty());

@@ -5,10 +5,15 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <random>
 #include <sstream>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 namespace bxa7sim {
 namespace {
@@ -182,7 +187,7 @@ TEST_F(StateStoreTest, ReadsAndUnchangingUpdatesNeverRewriteTheFile) {
     EXPECT_NE(inode(), before);
 }
 
-TEST_F(StateStoreTest, AnUnusableFileIsAFreshlyPoweredOnModule) {
+TEST_F(StateStoreTest, AnEmptyOrDamagedFileIsAFreshlyPoweredOnModule) {
     const SimState kept = [] {
         SimState s = busyState();
         s.bootId = "boot-1";
@@ -192,37 +197,178 @@ TEST_F(StateStoreTest, AnUnusableFileIsAFreshlyPoweredOnModule) {
         const char *what;
         std::string text;
         SimState expected;
+        bool keptAside; // a damaged state file is kept beside it
     };
     SimState otherBoot = kept;
     otherBoot.bootId = "boot-0";
     SimState repowered = kept;
     powerCycle(repowered, 5000);
     const Case cases[] = {
-        {"empty", "", freshState("boot-1", 5000)},
-        {"garbage",
-         "\x7f"
-         "ELF\x01\x02",
-         freshState("boot-1", 5000)},
-        {"truncated", encodeState(kept).substr(0, 200), freshState("boot-1", 5000)},
-        {"valid", encodeState(kept), kept},
-        {"from an earlier boot", encodeState(otherBoot), repowered},
+        {"empty", "", freshState("boot-1", 5000), false},
+        {"truncated", encodeState(kept).substr(0, 200), freshState("boot-1", 5000), true},
+        {"cut in its first line", "bxa7-sim-state ", freshState("boot-1", 5000), true},
+        {"valid", encodeState(kept), kept, false},
+        {"from an earlier boot", encodeState(otherBoot), repowered, false},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
+        TempDir caseDir;
+        path = caseDir.file("state");
         auto first = store();
         ASSERT_TRUE(first->current(error)); // creates the file
         write(c.text);
         now = 5000;
-        auto second = store();
-        const SimState *state = second->current(error);
-        ASSERT_TRUE(state);
+        std::vector<std::string> notices;
+        StateStore second(path, "boot-1", [this] { return now; },
+                          [&notices](const std::string &n) { notices.push_back(n); });
+        const SimState *state = second.current(error);
+        ASSERT_TRUE(state) << error.what << ": " << error.cause;
         EXPECT_TRUE(*state == c.expected) << encodeState(*state);
         EXPECT_EQ(contents(), encodeState(*state)); // repaired in the file, too
+        if (c.keptAside) {
+            ASSERT_EQ(notices.size(), 1u);
+            EXPECT_EQ(notices[0], "the state file " + path + " was corrupt; kept as " + path +
+                                      ".corrupt, a freshly powered-on module takes its place");
+            std::ifstream aside(path + ".corrupt");
+            std::stringstream text;
+            text << aside.rdbuf();
+            EXPECT_EQ(text.str(), c.text);
+        } else {
+            EXPECT_TRUE(notices.empty());
+            EXPECT_FALSE(std::ifstream(path + ".corrupt").good());
+        }
         // The process that had the old file open sees the new one too.
         state = first->current(error);
         ASSERT_TRUE(state);
         EXPECT_TRUE(*state == c.expected);
     }
+}
+
+TEST_F(StateStoreTest, DamagedFilesAreKeptAsideWithoutReplacingEarlierOnes) {
+    path = dir.file("state");
+    auto s = store();
+    for (int round = 0; round < 3; ++round) {
+        write("bxa7-sim-state 1\nround " + std::to_string(round) + "\n");
+        ASSERT_TRUE(s->update([](SimState &st, int64_t) { st.bus.selectedSlot = 9; }, error))
+            << error.what << ": " << error.cause;
+        EXPECT_EQ(decodeState(contents())->bus.selectedSlot, 9);
+    }
+    const char *names[] = {".corrupt", ".corrupt.1", ".corrupt.2"};
+    for (int round = 0; round < 3; ++round) {
+        std::ifstream in(path + names[round]);
+        std::string first, second;
+        std::getline(in, first);
+        std::getline(in, second);
+        EXPECT_EQ(second, "round " + std::to_string(round)) << names[round];
+    }
+}
+
+// What is not a state file of ours is refused by reads and changes alike, and stays exactly
+// as it was: no replacement, no lock file, no temporary file beside it.
+TEST_F(StateStoreTest, RefusesAndLeavesAloneWhatIsNoStateFileOfOurs) {
+    struct Case {
+        const char *what;
+        std::function<void(const std::string &)> make;
+        std::string message;
+        std::string cause;
+    };
+    auto file = [](const std::string &text) {
+        return [text](const std::string &p) { std::ofstream(p, std::ios::binary) << text; };
+    };
+    // The error's text around the path.
+    const std::string notState = "the file |PATH| is not a state file and was left untouched";
+    const std::string newer = "the state file |PATH| has a newer format version and was left "
+                              "untouched";
+    const std::string special = "the state file |PATH| is not a regular file";
+    const Case cases[] = {
+        {"notes", file("my notes\n"), notState, "set BXA7_SIM_STATE to another path"},
+        {"one blank", file(" "), notState, "set BXA7_SIM_STATE to another path"},
+        {"an executable", file("\x7f" "ELF\x01\x02"), notState,
+         "set BXA7_SIM_STATE to another path"},
+        {"the format word alone", file("bxa7-sim-state"), notState,
+         "set BXA7_SIM_STATE to another path"},
+        {"version 2", file("bxa7-sim-state 2\nwhatever comes then\n"), newer,
+         "written by a newer bxa7-sim"},
+        {"a huge version", file("bxa7-sim-state 99999999999999999999999\n"), newer,
+         "written by a newer bxa7-sim"},
+        {"a directory", [](const std::string &p) { mkdir(p.c_str(), 0700); }, special,
+         "Is a directory"},
+        // Reading a FIFO with no writer would block forever.
+        {"a FIFO", [](const std::string &p) { mkfifo(p.c_str(), 0600); }, special, "Is a FIFO"},
+        {"a socket",
+         [](const std::string &p) {
+             const int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+             sockaddr_un address{};
+             address.sun_family = AF_UNIX;
+             std::snprintf(address.sun_path, sizeof address.sun_path, "%s", p.c_str());
+             bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address);
+             close(fd);
+         },
+         special, "Is a socket"},
+        {"a device", [](const std::string &p) { symlink("/dev/null", p.c_str()); }, special,
+         "Is a device"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        TempDir caseDir;
+        path = caseDir.file("state");
+        c.make(path);
+        struct stat before {};
+        ASSERT_EQ(lstat(path.c_str(), &before), 0);
+        const std::string text = S_ISREG(before.st_mode) ? contents() : "";
+
+        auto s = store();
+        for (int attempt = 0; attempt < 2; ++attempt) { // the second sees an unchanged file
+            error = {};
+            EXPECT_FALSE(s->current(error));
+            std::string expected = c.message;
+            expected.replace(expected.find("|PATH|"), 6, path);
+            EXPECT_EQ(error.what, expected);
+            EXPECT_EQ(error.cause, c.cause);
+            error = {};
+            EXPECT_FALSE(s->update([](SimState &st, int64_t) { st.bus.selectedSlot = 1; }, error));
+            EXPECT_EQ(error.cause, c.cause);
+        }
+
+        struct stat after {};
+        ASSERT_EQ(lstat(path.c_str(), &after), 0);
+        EXPECT_EQ(after.st_ino, before.st_ino);
+        EXPECT_EQ(after.st_mode, before.st_mode);
+        if (S_ISREG(before.st_mode)) {
+            EXPECT_EQ(contents(), text);
+        }
+        size_t entries = 0;
+        for (const auto &entry : std::filesystem::directory_iterator(caseDir.path())) {
+            EXPECT_EQ(entry.path().filename(), "state");
+            ++entries;
+        }
+        EXPECT_EQ(entries, 1u);
+    }
+}
+
+TEST_F(StateStoreTest, ALinkIsFollowedAndStaysALink) {
+    const std::string target = dir.file("elsewhere/real-state");
+    path = dir.file("state");
+    ASSERT_EQ(symlink("elsewhere/real-state", path.c_str()), 0); // relative, dangling yet
+    auto s = store();
+    ASSERT_TRUE(s->current(error)) << error.what << ": " << error.cause;
+    ASSERT_TRUE(s->update([](SimState &st, int64_t) { st.bus.selectedSlot = 77; }, error));
+
+    struct stat st {};
+    ASSERT_EQ(lstat(path.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode));
+    EXPECT_EQ(decodeState(contents())->bus.selectedSlot, 77); // read through the link
+    std::ifstream real(target);
+    EXPECT_TRUE(real.good());
+    EXPECT_TRUE(std::ifstream(target + ".lock").good()); // the lock beside the target
+    EXPECT_FALSE(std::ifstream(path + ".lock").good());
+
+    // Damage behind the link is kept beside the target, too.
+    std::ofstream(target) << "bxa7-sim-state 1\n";
+    ASSERT_TRUE(store()->current(error));
+    EXPECT_TRUE(std::ifstream(target + ".corrupt").good());
+    ASSERT_EQ(lstat(path.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode));
 }
 
 TEST_F(StateStoreTest, ReportsAFileItCannotCreate) {
