@@ -77,7 +77,7 @@ void CommandLoop() {
     for (;;) {
         if (g_quietMode) showHelp = false;
         if (!showHelp && !term::kbhit()) {
-            term::Sleep(1);
+            term::waitKey();
             continue;
         }
         const int key = showHelp ? '?' : ReadKey();

@@ -533,6 +533,7 @@ bool Session::peekKey(bool wait) {
     for (;;) {
         Bytes &source = keySource();
         int timeout = wait ? -1 : 0;
+        undecidedMs_ = -1;
         if (!source.empty()) {
             const auto *bytes = reinterpret_cast<const unsigned char *>(source.begin());
             DecodedKey d = decodeKey(bytes, source.size(), ended_, altPrefix_);
@@ -540,10 +541,12 @@ bool Session::peekKey(bool wait) {
                 const bool loneEsc = source.size() == 1 || (source.size() == 2 && bytes[1] == kEsc);
                 const uint32_t limit = loneEsc ? kLoneEscWaitMs : kSequenceWaitMs;
                 const uint32_t waited = platform_.clockMs() - lastArrival_;
-                if (waited >= limit)
+                if (waited >= limit) {
                     d = decodeKey(bytes, source.size(), true, altPrefix_);
-                else if (wait)
-                    timeout = static_cast<int>(limit - waited);
+                } else {
+                    undecidedMs_ = static_cast<int>(limit - waited);
+                    if (wait) timeout = undecidedMs_;
+                }
             }
             if (d.kind == DecodedKey::Key) {
                 peeked_ = d.key;
@@ -583,6 +586,13 @@ int Session::kbhit() {
     flush();
     if (second_ >= 0 || peekKey(false)) return 1;
     return ended_ ? 1 : 0;
+}
+
+void Session::waitKey() {
+    if (kbhit()) return;
+    // An Esc that may still begin a sequence becomes a key when its wait is over, without
+    // new input: wake up then.
+    platform_.waitForInput(undecidedMs_);
 }
 
 int Session::getch() {
@@ -836,6 +846,9 @@ int kbhit() {
 }
 int getch() {
     return session().getch();
+}
+void waitKey() {
+    session().waitKey();
 }
 Reply readReply(char *buffer, std::size_t size) {
     return session().readReply(buffer, size);

@@ -120,6 +120,13 @@ int kbhit();
 // The next key code 0 to 255, waiting for one if need be; kEndOfInput once input has ended.
 int getch();
 
+// Writes out the buffer, then waits, without using the processor, until kbhit() may report
+// a key (or the end of the input) or a signal the layer handles (a resize, a resumption) has
+// arrived; returns at once when kbhit() would be non-zero. Reads no key: the caller asks
+// kbhit() again. For loops that have nothing to do until a key comes; loops with work of
+// their own poll with kbhit().
+void waitKey();
+
 // The reply to the prompt just printed (see "Replies" above), into `buffer` of `size` bytes
 // as a zero-terminated text. Line: the buffer holds the line, without the blanks around it,
 // never empty. TooLong: the line does not fit the buffer; it is consumed all the same and

@@ -111,6 +111,7 @@ public:
     unsigned events() { return outputIsTerminal_ ? platform_.takeEvents() : 0; }
     int kbhit();
     int getch();
+    void waitKey();
     Reply readReply(char *buffer, std::size_t size); // as term::readReply
     void sleep(uint32_t ms);
     uint32_t clock() { return platform_.clockMs(); }
@@ -170,6 +171,7 @@ private:
     Bytes text_; // input that is not a terminal: one stream for keys and replies
     bool ended_ = false;
     uint32_t lastArrival_ = 0; // clock of the last bytes read, for sequences
+    int undecidedMs_ = -1;     // how long peekKey() still waits for the rest of a sequence
     int peeked_ = -1;          // a key decoded by kbhit(), its bytes still in keySource()
     std::size_t peekedUsed_ = 0;
     int second_ = -1; // the second code of an extended key after getch() gave the 0

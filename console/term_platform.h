@@ -53,6 +53,12 @@ public:
     enum class Input { Data, Timeout, End };
     virtual Input read(std::string &into, int timeoutMs) = 0;
 
+    // Waits, without using the processor, until read() would find something (bytes, or the
+    // end of the input), a signal that the layer handles has arrived (a resize, a resumption
+    // after a stop), or timeoutMs has passed (negative: no limit). It may return early for
+    // other reasons; callers look again. Reads nothing that read() does not then return first.
+    virtual void waitForInput(int timeoutMs) = 0;
+
     // Writes all of `bytes` to standard output, or as much as the output takes.
     virtual void write(const char *bytes, std::size_t size) = 0;
     // Writes the echo of a reply to the input terminal (used when echoOnOutput() is false).

@@ -1,5 +1,6 @@
 // The terminal layer on POSIX: termios key mode, the signals that must give the terminal
-// back, poll/read/write on the standard descriptors, and the monotonic clock.
+// back, poll/read/write on the standard descriptors, a self-pipe that wakes a wait for input
+// when a handled signal arrives, and the monotonic clock.
 #include "term.h"
 #include "term_platform.h"
 
@@ -8,6 +9,7 @@
 #include <csignal>
 #include <ctime>
 
+#include <fcntl.h>
 #include <langinfo.h>
 #include <poll.h>
 #include <sys/ioctl.h>
@@ -38,6 +40,7 @@ volatile sig_atomic_t g_keyModeWanted = 0; // ... and should be while the progra
 volatile sig_atomic_t g_resized = 1;       // the width must be asked for again
 volatile sig_atomic_t g_resizeNoted = 0;   // ... and takeEvents() has not told it yet
 volatile sig_atomic_t g_resumeNoted = 0;   // the program went on after a stop
+int g_wake[2] = {-1, -1}; // self-pipe: a handler writes a byte, waitForInput() wakes up
 struct sigaction g_previous[NSIG];
 struct sigaction g_stopAction;
 
@@ -46,6 +49,14 @@ void giveBack() {
     if (g_inKeyMode) {
         tcsetattr(kIn, TCSANOW, &g_found);
         g_inKeyMode = 0;
+    }
+}
+
+// Async-signal-safe; a full pipe already holds a wake-up.
+void wake() {
+    if (g_wake[1] >= 0) {
+        const ssize_t ignored = ::write(g_wake[1], "", 1);
+        (void)ignored;
     }
 }
 
@@ -104,12 +115,28 @@ void onContinue(int) {
     g_resumeNoted = 1;
     // In the background (bg) the terminal belongs to the shell; key mode comes back with fg.
     if (g_keyModeWanted && inForeground()) takeKeyMode();
+    wake();
     errno = savedErrno;
 }
 
 void onResize(int) {
+    const int savedErrno = errno;
     g_resized = 1;
     g_resizeNoted = 1;
+    wake();
+    errno = savedErrno;
+}
+
+bool makeWakePipe() {
+    if (pipe(g_wake) != 0) {
+        g_wake[0] = g_wake[1] = -1;
+        return false;
+    }
+    for (int fd : g_wake) {
+        fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
+        fcntl(fd, F_SETFD, FD_CLOEXEC);
+    }
+    return true;
 }
 
 // Installs `handler` for `sig` unless the program was started with the signal ignored
@@ -186,6 +213,8 @@ public:
         inputIsTerminal_ = isatty(kIn) && tcgetattr(kIn, &g_found) == 0;
         outputIsTerminal_ = isatty(kOut) != 0;
         echoOnOutput_ = inputIsTerminal_ && outputIsTerminal_ && sameTerminal(kIn, kOut);
+        // Before any handler that writes to it.
+        makeWakePipe();
         if (outputIsTerminal_) {
             installSimple(SIGWINCH, onResize);
             // Also when input is not a terminal: a stop still moves the screen on.
@@ -242,6 +271,18 @@ public:
             }
             if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
             return Input::End; // end of file, or EIO once the terminal hung up
+        }
+    }
+
+    void waitForInput(int timeoutMs) override {
+        if (inputIsTerminal_) enterKeyMode();
+        pollfd p[2] = {{kIn, POLLIN, 0}, {g_wake[0], POLLIN, 0}};
+        // A signal that came before the poll left its byte in the pipe, so none is missed.
+        const int ready = poll(p, g_wake[0] >= 0 ? 2 : 1, timeoutMs);
+        if (ready > 0 && (p[1].revents & POLLIN)) {
+            char drain[64];
+            while (::read(g_wake[0], drain, sizeof drain) > 0) {
+            }
         }
     }
 

@@ -90,10 +90,28 @@ public:
     }
 
     Input read(std::string &into, int timeoutMs) override {
+        if (!readAhead_.empty()) {
+            into += readAhead_;
+            readAhead_.clear();
+            return Input::Data;
+        }
         if (ended_) return Input::End;
         if (inputIsTerminal_) return readConsole(into, timeoutMs);
         if (inputType_ == FILE_TYPE_PIPE) return readPipe(into, timeoutMs);
         return readFile(into); // a file or a device: never waits long
+    }
+
+    void waitForInput(int timeoutMs) override {
+        if (ended_ || !readAhead_.empty()) return;
+        if (inputIsTerminal_) {
+            // Signalled by any console event; read() skips those that are no key.
+            WaitForSingleObject(in_, timeoutMs < 0 ? INFINITE : static_cast<DWORD>(timeoutMs));
+        } else if (inputType_ == FILE_TYPE_PIPE) {
+            // An anonymous pipe cannot be waited on: read ahead, blocking when there is no
+            // limit; read() hands the bytes out first.
+            readPipe(readAhead_, timeoutMs);
+        }
+        // A file or a device has its bytes (or its end) at once.
     }
 
     void write(const char *bytes, std::size_t size) override {
@@ -310,6 +328,7 @@ private:
     bool outputIsTerminal_ = false;
     DWORD inputType_ = FILE_TYPE_UNKNOWN;
     bool ended_ = false;
+    std::string readAhead_; // what waitForInput() read from a pipe, not handed out yet
     bool timerRaised_ = false;
     LARGE_INTEGER frequency_{};
     int columns_ = 0;

@@ -45,6 +45,15 @@ public:
         pieces.pop_front();
         return Input::Data;
     }
+    // Time moves on to the next piece, or by the timeout when none comes sooner.
+    void waitForInput(int timeoutMs) override {
+        if (pieces.empty() || pieces.front().at <= now) return;
+        const uint32_t next = pieces.front().at;
+        if (timeoutMs >= 0 && next - now > static_cast<uint32_t>(timeoutMs))
+            now += static_cast<uint32_t>(timeoutMs);
+        else
+            now = next;
+    }
     void write(const char *, std::size_t) override {}
     void writeEcho(const char *, std::size_t) override {}
     int columns() override { return terminal ? 80 : 0; }

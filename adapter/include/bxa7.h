@@ -17,14 +17,17 @@
  * - One caller thread at a time. There is a single implicit connection, opened once with
  *   BXA_7_Open() and never closed.
  * - On 32-bit Windows every function uses __stdcall and is exported under its plain,
- *   undecorated name.
+ *   undecorated name. An adapter DLL built with __cdecl instead is called correctly when
+ *   BXA_7_CDECL is defined for every caller (the build option QVX3_ADAPTER_CALL=cdecl).
  */
 #ifndef BXA7_H
 #define BXA7_H
 
 #include <stdint.h>
 
-#if defined(_WIN32) && !defined(_WIN64)
+#if defined(_WIN32) && !defined(_WIN64) && defined(BXA_7_CDECL)
+#define BXA_7_CALL __cdecl
+#elif defined(_WIN32) && !defined(_WIN64)
 #define BXA_7_CALL __stdcall
 #else
 #define BXA_7_CALL

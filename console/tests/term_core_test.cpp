@@ -393,6 +393,27 @@ public:
         return deliver(into);
     }
 
+    // The waits asked for, and how they ended: time moves on to the next chunk, or by the
+    // timeout when none comes sooner.
+    std::vector<int> waits;
+    void waitForInput(int timeoutMs) override {
+        waits.push_back(timeoutMs);
+        if (!input.empty() && input.front().at <= now) return;
+        if (input.empty()) {
+            if (endAfterInput) return;
+            if (timeoutMs < 0) {
+                ADD_FAILURE() << "the layer would wait for input that never comes";
+                return;
+            }
+            now += static_cast<uint32_t>(timeoutMs);
+            return;
+        }
+        const uint32_t next = input.front().at;
+        now = timeoutMs >= 0 && next > now + static_cast<uint32_t>(timeoutMs)
+                  ? now + static_cast<uint32_t>(timeoutMs)
+                  : next;
+    }
+
     void write(const char *bytes, std::size_t size) override {
         written.append(bytes, size);
         ++writes;
@@ -502,6 +523,33 @@ TEST_F(Layer, KbhitNeverBlocksOnAnUnsettledEsc) {
     session().sleep(kLoneEscWaitMs);
     EXPECT_EQ(session().kbhit(), 1);
     EXPECT_EQ(session().getch(), kEsc);
+}
+
+// The idle loop: `while (!kbhit()) waitKey();` then getch().
+TEST_F(Layer, WaitKeyBlocksUntilAKeyAndWakesForAnUnsettledEsc) {
+    // Nothing typed: one wait without a limit, ended by the key.
+    platform.type("v", 5000);
+    session().waitKey();
+    EXPECT_EQ(platform.waits, (std::vector<int>{-1}));
+    EXPECT_EQ(session().kbhit(), 1);
+    EXPECT_EQ(session().getch(), 'v');
+
+    // A key already waiting: no wait at all.
+    platform.waits.clear();
+    platform.type("w", platform.now);
+    session().waitKey();
+    EXPECT_TRUE(platform.waits.empty());
+    EXPECT_EQ(session().getch(), 'w');
+
+    // A lone Esc: the wait ends when the Esc becomes a key, without further input.
+    platform.waits.clear();
+    const uint32_t typed = platform.now + 100;
+    platform.type("\x1b", typed);
+    while (!session().kbhit())
+        session().waitKey();
+    EXPECT_EQ(session().getch(), kEsc);
+    EXPECT_EQ(platform.now, typed + kLoneEscWaitMs) << "Esc must act as soon as it is settled";
+    EXPECT_EQ(platform.waits, (std::vector<int>{-1, static_cast<int>(kLoneEscWaitMs)}));
 }
 
 TEST_F(Layer, SequenceSplitAcrossReadsIsOneKey) {

@@ -3,6 +3,9 @@
  * the RVL bus, through the BXA-7 adapter library (bxa7.h).
  *
  * Rules shared by every function:
+ * - The adapter is opened first, by the program: call BXA_7_Open() once (bxa7.h) before the
+ *   first function that talks to the module. This library never opens it, and a program links
+ *   the adapter library as well (pkg-config qvx3 and CMake's QVX3::QVX3 give both).
  * - Status codes. Every function that talks to the module returns int32_t: 0 is success;
  *   any other value is the adapter library's own status code, passed through unchanged.
  *   The library makes up no status of its own, and after a failure the adapter's
