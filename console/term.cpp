@@ -677,11 +677,17 @@ Session::Line Session::editLine(std::string &line, const std::string &prompt) {
         marks.resize(first);
     };
     for (;;) {
-        int key;
-        if (!takeKey(key, true)) return Line::Ended;
-        // Noticed at the next key: the wait for it is not woken by the terminal's signals.
-        if (const unsigned events = platform_.takeEvents())
-            showReplyAgain(events, prompt, line, marks);
+        int key = 0;
+        // The wait for a key is woken by a stop's resumption or a resize too, so the reply is
+        // shown again at once, not only at the next key.
+        for (;;) {
+            const bool got = takeKey(key, false);
+            if (const unsigned events = platform_.takeEvents())
+                showReplyAgain(events, prompt, line, marks);
+            if (got) break;
+            if (ended_) return Line::Ended;
+            platform_.waitForInput(undecidedMs_);
+        }
         if (key & kExtended) continue;
         if (key == '\r' || key == '\n') {
             echo("\n", 1);

@@ -30,8 +30,8 @@
 // On a terminal a reply is typed with echo and line editing (Backspace, and the terminal's
 // erase, kill-line and erase-word keys) and ends with Enter; keys the program has not read
 // yet are used first and shown, and what is typed after Enter stays keys. When the window
-// was resized or the program resumed after a stop while a reply is typed, the next key
-// first draws the prompt's row (its text since the last line end, when only text was
+// was resized or the program resumed after a stop while a reply is typed, the layer at once
+// draws the prompt's row (its text since the last line end, when only text was
 // written there) and the reply so far afresh on a new row, so that the screen shows what
 // Enter takes and erasing works there; with the echo on another terminal than the output,
 // only a resume does so, with the reply alone.

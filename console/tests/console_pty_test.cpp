@@ -284,9 +284,24 @@ void stopAndResume(TmuxScreen &s) {
     ASSERT_TRUE(waitForKeys(s)) << s.screen();
 }
 
+// Waits until `text` is a whole row below the last row that is `marker`.
+bool waitForRowBelow(TmuxScreen &s, const std::string &marker, const std::string &text) {
+    const auto end = std::chrono::steady_clock::now() + ptytest::kPatience;
+    for (;;) {
+        const std::vector<std::string> rows = rowsOf(s.screen());
+        std::size_t below = rows.size();
+        for (std::size_t i = 0; i < rows.size(); ++i)
+            if (rows[i] == marker) below = i + 1;
+        for (std::size_t i = below; i < rows.size(); ++i)
+            if (rows[i] == text) return true;
+        if (std::chrono::steady_clock::now() > end) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+}
+
 // A reply typed before Ctrl-Z and fg is shown again with its prompt below the shell's lines
-// at the next key, so that the screen shows what Enter takes: `1`, stop, `1h` is 11h, refused
-// as a channel; and Backspace erases there.
+// at once, before any key, so that the screen shows what Enter takes: `1`, stop, `1h` is
+// 11h, refused as a channel; and Backspace erases there.
 TEST(ConsoleOnTerminal, ReplyTypedBeforeAStopIsShownAgainAfterIt) {
     TempDir dir;
     TmuxScreen::Options options{80, 40, simulatedAdapter(dir)};
@@ -300,6 +315,7 @@ TEST(ConsoleOnTerminal, ReplyTypedBeforeAStopIsShownAgainAfterIt) {
     ASSERT_TRUE(s.waitFor(kChannelPrompt)) << s.screen();
     s.type("1");
     stopAndResume(s);
+    ASSERT_TRUE(waitForRowBelow(s, "sh> fg", std::string(kChannelPrompt) + " 1")) << s.screen();
     answer(s, "1h");
     ASSERT_TRUE(s.waitFor("Wrong value specified!")) << s.screen();
 
