@@ -132,6 +132,21 @@ bool makeWakePipe() {
         g_wake[0] = g_wake[1] = -1;
         return false;
     }
+    for (int &fd : g_wake) {
+        // A program started with standard input or output closed would otherwise get the
+        // pipe as that descriptor, and wait for keys on it or write its text into it.
+        if (fd <= STDERR_FILENO) {
+            const int moved = fcntl(fd, F_DUPFD_CLOEXEC, STDERR_FILENO + 1);
+            close(fd);
+            fd = moved;
+        }
+    }
+    if (g_wake[0] < 0 || g_wake[1] < 0) {
+        for (int fd : g_wake)
+            if (fd >= 0) close(fd);
+        g_wake[0] = g_wake[1] = -1;
+        return false;
+    }
     for (int fd : g_wake) {
         fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
         fcntl(fd, F_SETFD, FD_CLOEXEC);
