@@ -505,12 +505,16 @@ TEST(ConsoleOnTerminal, IdleWaitUsesNoProcessorTime) {
         << sysconf(_SC_CLK_TCK) << " s";
     EXPECT_LE(end.waits - start.waits, 20) << "times the wait woke up and slept again in 2 s";
 
-    // Still answering keys.
-    const std::size_t from = p.output().size();
+    // Still answering keys, and nothing shown while idle.
     p.send("v");
-    ASSERT_TRUE(p.waitFor("Firmware version: 1-02\r\n", from)) << p.output().substr(from);
+    ASSERT_TRUE(p.waitFor("Firmware version: 1-02\r\n")) << p.output();
     p.send("\x1b");
     ASSERT_TRUE(p.waitExit());
+    const std::string &out = p.output();
+    const std::size_t help = out.find(kHelpEnd);
+    ASSERT_NE(help, std::string::npos) << out;
+    EXPECT_EQ(out.substr(help + sizeof kHelpEnd - 1),
+              "\r\nFirmware version: 1-02\r\nProgram finished\r\n");
     EXPECT_TRUE(WIFEXITED(p.status()) && WEXITSTATUS(p.status()) == 0)
         << "status " << p.status();
     EXPECT_TRUE(ptytest::sameSettings(p.settings(), before))
