@@ -7,13 +7,16 @@
 
 #include <algorithm>
 #include <chrono>
+#include <fstream>
 #include <functional>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include <signal.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 namespace {
 
@@ -418,6 +421,105 @@ TEST(ConsoleOnTerminal, TerminalIsGivenBack) {
                 << way.name << ": dies of its signal, status " << st;
         }
     }
+}
+
+// What /proc tells of a process: its state letter ('?' once it can no longer be read), its
+// own processor time (user + system, in clock ticks) and how often it has blocked (voluntary
+// context switches: each wait that slept).
+struct ProcessUse {
+    char state = '?';
+    long long ticks = 0;
+    long long waits = 0;
+};
+
+ProcessUse processUse(pid_t pid) {
+    const std::string dir = "/proc/" + std::to_string(pid);
+    ProcessUse use;
+    std::ifstream statFile(dir + "/stat");
+    std::string stat;
+    std::getline(statFile, stat);
+    // The name in parentheses may hold blanks: the fields are counted after its end.
+    const std::size_t close = stat.rfind(')');
+    if (close == std::string::npos) return ProcessUse{};
+    std::istringstream fields(stat.substr(close + 1));
+    std::string skip;
+    long long utime = 0, stime = 0;
+    fields >> use.state;
+    for (int field = 4; field <= 13; ++field)
+        fields >> skip;
+    if (!(fields >> utime >> stime)) return ProcessUse{};
+    use.ticks = utime + stime;
+
+    std::ifstream status(dir + "/status");
+    const std::string key = "voluntary_ctxt_switches:";
+    for (std::string line; std::getline(status, line);)
+        if (line.compare(0, key.size(), key) == 0) use.waits = std::stoll(line.substr(key.size()));
+    return use;
+}
+
+// Polls until the process's state is (or, with `is` false, is not) `state`.
+bool waitForState(pid_t pid, char state, bool is) {
+    const auto end = std::chrono::steady_clock::now() + ptytest::kPatience;
+    while ((processUse(pid).state == state) != is) {
+        if (std::chrono::steady_clock::now() > end) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return true;
+}
+
+// Waiting for a key costs no processor time and does not wake up by itself, also after many
+// resizes and a stop and resume have woken the wait: each wake-up is used once. Both figures
+// are the program's own and do not grow with the machine's load (being preempted is not a
+// voluntary switch), so the bounds hold on a busy machine.
+TEST(ConsoleOnTerminal, IdleWaitUsesNoProcessorTime) {
+    TempDir dir;
+    const termios before = ptytest::userSettings();
+    PtyProcess::Options options;
+    options.settings = &before;
+    options.env = simulatedAdapter(dir);
+    PtyProcess p({kConsole}, options);
+    ASSERT_TRUE(p.waitFor(kHelpEnd)) << p.output();
+    ASSERT_TRUE(waitForKeyMode(p, before)) << "no key mode";
+
+    for (int i = 0; i < 50; ++i) {
+        p.resize(80 + i % 7, 24 + i % 5);
+        kill(p.pid(), SIGWINCH);
+    }
+    // Alone in its session the program's own stop is discarded: a stop from outside stands in.
+    kill(p.pid(), SIGTSTP);
+    kill(p.pid(), SIGSTOP);
+    ASSERT_TRUE(waitForState(p.pid(), 'T', true)) << "not stopped";
+    kill(p.pid(), SIGCONT);
+    ASSERT_TRUE(waitForState(p.pid(), 'T', false)) << "not resumed";
+
+    const ProcessUse start = processUse(p.pid());
+    std::this_thread::sleep_for(std::chrono::seconds(2));
+    const ProcessUse end = processUse(p.pid());
+    ASSERT_NE(start.state, '?');
+    ASSERT_NE(end.state, '?') << "the program ended while idle\n" << p.output();
+    EXPECT_NE(end.state, 'T') << "stopped while idle";
+    // A wait that never blocks (a wake-up left unused) spends the whole time; one that
+    // looks every millisecond blocks a thousand times or more.
+    EXPECT_LE(end.ticks - start.ticks, 10)
+        << "processor time over 2 s of waiting for a key, in ticks of 1/"
+        << sysconf(_SC_CLK_TCK) << " s";
+    EXPECT_LE(end.waits - start.waits, 20) << "times the wait woke up and slept again in 2 s";
+
+    // Still answering keys, and nothing shown while idle.
+    p.send("v");
+    ASSERT_TRUE(p.waitFor("Firmware version: 1-02\r\n")) << p.output();
+    p.send("\x1b");
+    ASSERT_TRUE(p.waitExit());
+    const std::string &out = p.output();
+    const std::size_t help = out.find(kHelpEnd);
+    ASSERT_NE(help, std::string::npos) << out;
+    EXPECT_EQ(out.substr(help + sizeof kHelpEnd - 1),
+              "\r\nFirmware version: 1-02\r\nProgram finished\r\n");
+    EXPECT_TRUE(WIFEXITED(p.status()) && WEXITSTATUS(p.status()) == 0)
+        << "status " << p.status();
+    EXPECT_TRUE(ptytest::sameSettings(p.settings(), before))
+        << "\n before " << ptytest::describe(before) << "\n after  "
+        << ptytest::describe(p.settings());
 }
 
 } // namespace
