@@ -24,6 +24,9 @@ else:
 # Written by a Windows build beside its DLLs: how BXA-7.dll's functions are called.
 ADAPTER_CALL_FILE = "BXA-7.call"
 
+# 4 in a 32-bit Python, the only one where the two libraries' conventions can differ.
+POINTER_SIZE = ctypes.sizeof(ctypes.c_void_p)
+
 # Major version both libraries must have.
 SUPPORTED_MAJOR = 1
 
@@ -230,7 +233,7 @@ def load(library: Optional[str] = None) -> Library:
     loader: Callable[[str], ctypes.CDLL] = ctypes.CDLL
     if sys.platform == "win32":
         # The device library's convention does not depend on the build's adapter choice.
-        loader = getattr(ctypes, windows_loaders(None, ctypes.sizeof(ctypes.c_void_p))[0])
+        loader = getattr(ctypes, windows_loaders(None, POINTER_SIZE)[0])
     looked: List[str] = []
     last_error = ""
     for where, path in _candidates(library):
@@ -264,7 +267,7 @@ def _adapter_handle(path: str, handle: ctypes.CDLL) -> ctypes.CDLL:
         return handle
     folder = os.path.dirname(_module_file(handle) or os.path.abspath(path))
     try:
-        loader = windows_loaders(read_adapter_call(folder), ctypes.sizeof(ctypes.c_void_p))[1]
+        loader = windows_loaders(read_adapter_call(folder), POINTER_SIZE)[1]
     except LibraryError as error:
         raise LibraryError(f"{path}: {error}") from error
     # GetProcAddress does not search dependencies: take the adapter DLL the device DLL
