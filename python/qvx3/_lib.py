@@ -279,7 +279,9 @@ def _module_file(handle: ctypes.CDLL) -> Optional[str]:
     """The file a Windows DLL was loaded from (found by the system loader's search when
     loaded by name), None if Windows cannot say."""
     buffer = ctypes.create_unicode_buffer(32768)
-    get_module_file_name = getattr(ctypes, "windll").kernel32.GetModuleFileNameW
+    # A kernel32 of our own: prototypes set on ctypes.windll's would change them for the
+    # whole process.
+    get_module_file_name = getattr(ctypes, "WinDLL")("kernel32").GetModuleFileNameW
     get_module_file_name.restype = c_uint32
     get_module_file_name.argtypes = [ctypes.c_void_p, ctypes.c_wchar_p, c_uint32]
     length = get_module_file_name(handle._handle, buffer, len(buffer))
