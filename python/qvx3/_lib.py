@@ -14,10 +14,6 @@ import threading
 from ctypes import POINTER, c_char, c_char_p, c_double, c_float, c_int32, c_uint8, c_uint16, c_uint32
 from typing import Any, Callable, Dict, List, Optional, Tuple
 
-# The calling convention of the Windows build: QVX_3_CALL and BXA_7_CALL are __stdcall in the
-# 32-bit DLLs ("WinDLL"); a 64-bit Windows build has a single convention ("CDLL").
-WINDOWS_LOADER = "WinDLL" if ctypes.sizeof(ctypes.c_void_p) == 4 else "CDLL"
-
 if sys.platform == "win32":
     LIBRARY_NAMES: Tuple[str, ...] = ("QVX-3.dll",)
     ADAPTER_NAME = "BXA-7.dll"
@@ -25,12 +21,53 @@ else:
     LIBRARY_NAMES = ("libQVX-3.so.1", "libQVX-3.so")
     ADAPTER_NAME = "libBXA-7.so"
 
+# Written by a Windows build beside its DLLs: how BXA-7.dll's functions are called.
+ADAPTER_CALL_FILE = "BXA-7.call"
+
+# 4 in a 32-bit Python, the only one where the two libraries' conventions can differ.
+POINTER_SIZE = ctypes.sizeof(ctypes.c_void_p)
+
 # Major version both libraries must have.
 SUPPORTED_MAJOR = 1
 
 
 class LibraryError(Exception):
     """The device or adapter library cannot be found, loaded or used (e.g. a wrong version)."""
+
+
+def windows_loaders(recorded: Optional[str], pointer_size: int) -> Tuple[str, str]:
+    """The ctypes loader names (device library, adapter library) for a Windows build.
+
+    `recorded` is the text of the build's BXA-7.call file, None when there is none. 64-bit
+    Windows has one calling convention, so the file does not matter there. On 32-bit Windows
+    QVX-3.dll is always __stdcall, BXA-7.dll as recorded. Raises LibraryError for a text
+    that is neither "stdcall" nor "cdecl": a call made with a guessed convention corrupts
+    the stack.
+    """
+    if pointer_size != 4:
+        return "CDLL", "CDLL"
+    if recorded is None:
+        # Builds from before the file was written, and adapter DLLs copied in by hand,
+        # are __stdcall: the build's default and the adapter's own convention.
+        return "WinDLL", "WinDLL"
+    call = recorded.strip()
+    if call == "stdcall":
+        return "WinDLL", "WinDLL"
+    if call == "cdecl":
+        return "WinDLL", "CDLL"
+    raise LibraryError(f"{ADAPTER_CALL_FILE} says {recorded!r}; expected stdcall or cdecl")
+
+
+def read_adapter_call(folder: str) -> Optional[str]:
+    """The text of the BXA-7.call file in `folder`, None when it has none."""
+    try:
+        with open(os.path.join(folder, ADAPTER_CALL_FILE), encoding="ascii",
+                  errors="replace") as file:
+            return file.read(64)
+    except FileNotFoundError:
+        return None
+    except OSError as error:
+        raise LibraryError(f"cannot read {ADAPTER_CALL_FILE} in {folder}: {error}") from error
 
 
 class DeviceError(Exception):
@@ -117,15 +154,12 @@ class Library:
     belong to the latest failure), so every call goes through ``call`` under the lock.
     """
 
-    def __init__(self, path: str, handle: ctypes.CDLL) -> None:
+    def __init__(self, path: str, handle: ctypes.CDLL, adapter: ctypes.CDLL) -> None:
+        """`adapter` is where the BXA_7_ functions are looked up: `handle` itself where the
+        loader searches dependencies."""
         self.path = path
         self.lock = threading.RLock()
         self._functions: Dict[str, Callable[..., Any]] = {}
-        adapter = handle
-        if sys.platform == "win32":
-            # GetProcAddress does not search dependencies: take the adapter DLL the device
-            # DLL loaded, by its module name, which gives that loaded copy.
-            adapter = type(handle)(ADAPTER_NAME)
         for name, (restype, argtypes) in _PROTOTYPES.items():
             source = adapter if name.startswith("BXA_7_") else handle
             try:
@@ -197,8 +231,9 @@ def load(library: Optional[str] = None) -> Library:
     """Finds and loads the device library: in `library` (a file or a folder) when given, else
     in ``QVX3_LIBRARY_DIR``, then ``sys.prefix/lib``, then by the system loader's own search."""
     loader: Callable[[str], ctypes.CDLL] = ctypes.CDLL
-    if sys.platform == "win32" and WINDOWS_LOADER == "WinDLL":
-        loader = getattr(ctypes, "WinDLL")  # absent from ctypes elsewhere
+    if sys.platform == "win32":
+        # The device library's convention does not depend on the build's adapter choice.
+        loader = getattr(ctypes, windows_loaders(None, POINTER_SIZE)[0])
     looked: List[str] = []
     last_error = ""
     for where, path in _candidates(library):
@@ -219,11 +254,38 @@ def load(library: Optional[str] = None) -> Library:
             looked.append(f"{path} ({where})")
             last_error = str(error)
             continue
-        loaded = Library(path, handle)
+        loaded = Library(path, handle, _adapter_handle(path, handle))
         _loaded[key] = loaded
         return loaded
     raise LibraryError("the QVX-3 device library was not found; looked for " + ", ".join(looked)
                        + (f" [{last_error}]" if last_error else ""))
+
+
+def _adapter_handle(path: str, handle: ctypes.CDLL) -> ctypes.CDLL:
+    """Where to look up the BXA_7_ functions for the device library loaded from `path`."""
+    if sys.platform != "win32":
+        return handle
+    folder = os.path.dirname(_module_file(handle) or os.path.abspath(path))
+    try:
+        loader = windows_loaders(read_adapter_call(folder), POINTER_SIZE)[1]
+    except LibraryError as error:
+        raise LibraryError(f"{path}: {error}") from error
+    # GetProcAddress does not search dependencies: take the adapter DLL the device DLL
+    # loaded, by its module name, which gives that loaded copy.
+    return getattr(ctypes, loader)(ADAPTER_NAME)  # WinDLL is absent from ctypes elsewhere
+
+
+def _module_file(handle: ctypes.CDLL) -> Optional[str]:
+    """The file a Windows DLL was loaded from (found by the system loader's search when
+    loaded by name), None if Windows cannot say."""
+    buffer = ctypes.create_unicode_buffer(32768)
+    # A kernel32 of our own: prototypes set on ctypes.windll's would change them for the
+    # whole process.
+    get_module_file_name = getattr(ctypes, "WinDLL")("kernel32").GetModuleFileNameW
+    get_module_file_name.restype = c_uint32
+    get_module_file_name.argtypes = [ctypes.c_void_p, ctypes.c_wchar_p, c_uint32]
+    length = get_module_file_name(handle._handle, buffer, len(buffer))
+    return buffer.value if 0 < length < len(buffer) else None
 
 
 def version_text(word: int) -> str:
