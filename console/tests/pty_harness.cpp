@@ -339,6 +339,10 @@ bool TmuxScreen::waitInputRead(Deadline deadline) {
     }
 }
 
+std::string TmuxScreen::foreground() {
+    return display("#{pane_current_command}");
+}
+
 bool TmuxScreen::waitFor(const std::string &text, Deadline deadline) {
     const auto end = Clock::now() + deadline;
     for (;;) {

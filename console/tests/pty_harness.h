@@ -136,6 +136,9 @@ public:
     termios settings();
     // Waits until the program has read everything typed into its terminal so far.
     bool waitInputRead(Deadline deadline = kPatience);
+    // The name of the program in the foreground of the pane's terminal: the shell again once
+    // a program started from it has ended.
+    std::string foreground();
 
     // Polls the screen until `text` is on it; true when it appeared before the deadline.
     bool waitFor(const std::string &text, Deadline deadline = kPatience);

@@ -4,9 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdio>
 #include <fstream>
 #include <functional>
+#include <iterator>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -139,6 +141,24 @@ TEST(PtyReplies, AreEchoedEditedAndTakenAsWholeLines) {
 
 // ---- The terminal given back ---------------------------------------------------------------
 
+// Waits until `pid` no longer runs on: blocked for a key or asleep, or already ended. False at
+// the deadline.
+bool waitStopsRunning(pid_t pid) {
+    const auto end = std::chrono::steady_clock::now() + ptytest::kPatience;
+    do {
+        std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+        const std::string text((std::istreambuf_iterator<char>(stat)),
+                               std::istreambuf_iterator<char>());
+        // The state follows the program's name, which is in parentheses and may hold blanks.
+        const std::size_t name = text.rfind(')');
+        if (name == std::string::npos || name + 2 >= text.size()) return true; // gone
+        const char state = text[name + 2];
+        if (state != 'R' && state != 'D') return true;
+        std::this_thread::sleep_for(milliseconds(5));
+    } while (std::chrono::steady_clock::now() < end);
+    return false;
+}
+
 struct WayOut {
     const char *name;
     std::vector<std::string> steps;
@@ -170,7 +190,7 @@ TEST(PtyRestore, TerminalIsGivenBackOnEveryWayOut) {
         PtyProcess p(argv, options);
         ASSERT_TRUE(p.waitFor("ready\r\n")) << way.name;
         ASSERT_FALSE(ptytest::sameSettings(p.settings(), before)) << way.name << ": no key mode";
-        std::this_thread::sleep_for(milliseconds(30)); // the probe waits or sleeps now
+        ASSERT_TRUE(waitStopsRunning(p.pid())) << way.name << ": the probe never waited";
         way.act(p);
         ASSERT_TRUE(p.waitExit()) << way.name;
         const termios after = p.settings();
@@ -251,8 +271,9 @@ TEST(PtyCursor, FollowsTheTerminalThroughTabsAndWraps) {
 TEST(PtyCursor, FollowsAWindowResize) {
     PtyProcess p(probe({"r", "k", "t" + std::string(25, 'x'), "="}));
     ASSERT_TRUE(p.waitFor("ready\r\n"));
+    // The window-size signal is sent before resize() returns, so the probe has it before it
+    // can read the key sent after it.
     p.resize(20, 24);
-    std::this_thread::sleep_for(milliseconds(50));
     p.send("k");
     ASSERT_TRUE(p.waitExit());
     EXPECT_NE(p.output().find("at 6 4\r\n"), std::string::npos) << p.output();
