@@ -32,6 +32,27 @@ std::vector<char *> argvOf(const std::vector<std::string> &args) {
     return out;
 }
 
+// True while a process of session `session` lives (zombies aside): the program of a pane and
+// whatever it started.
+bool sessionAlive(pid_t session) {
+    std::error_code error;
+    for (const auto &entry : std::filesystem::directory_iterator("/proc", error)) {
+        const std::string name = entry.path().filename().string();
+        if (name.find_first_not_of("0123456789") != std::string::npos) continue;
+        std::ifstream in(entry.path() / "stat");
+        std::string stat;
+        std::getline(in, stat);
+        const std::size_t close = stat.rfind(')');
+        if (close == std::string::npos) continue;
+        std::istringstream fields(stat.substr(close + 1));
+        char state = 0;
+        long parent = 0, group = 0, sid = 0;
+        if (fields >> state >> parent >> group >> sid && sid == session && state != 'Z')
+            return true;
+    }
+    return false;
+}
+
 // Runs a program to its end and returns what it printed on standard output.
 std::string capture(const std::vector<std::string> &args, int *status = nullptr) {
     int pipeFds[2];
@@ -242,7 +263,15 @@ TmuxScreen::TmuxScreen(const std::vector<std::string> &argv, const Options &opti
 }
 
 TmuxScreen::~TmuxScreen() {
+    // The pane's program leads a session of its own. It may still be on its way out after the
+    // server has gone (writing its last state file, which would make its folder anew): wait
+    // until its session is empty, so that the test's files can be removed for good.
+    const std::string pane = display("#{pane_pid}");
     capture({"tmux", "-S", socket_, "kill-server"});
+    const pid_t session = static_cast<pid_t>(std::atol(pane.c_str()));
+    const auto end = Clock::now() + kPatience;
+    while (session > 1 && sessionAlive(session) && Clock::now() < end)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
     std::error_code ignored;
     std::filesystem::remove_all(directory_, ignored);
 }
