@@ -178,9 +178,7 @@ public:
                 printed = true;
             }
         }
-        last_.clear();
-        repeats_ = 0;
-        countShown_ = false;
+        Forget();
         return printed;
     }
 
